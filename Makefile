@@ -1,0 +1,28 @@
+# Thin wrapper over the CMake presets.
+#   make demo   build everything and run the stub under wine64
+#   make test   build the three presets and run every test
+.PHONY: all bootstrap build native win32 win64 demo test clean
+
+JOBS ?= $(shell nproc)
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+native win32 win64: bootstrap
+	@cmake --preset $@ >/dev/null
+	@cmake --build --preset $@ -j $(JOBS)
+
+build: native win32 win64
+
+demo: win64 win32
+	@scripts/demo
+
+test: build
+	@ctest --preset native -j $(JOBS)
+	@ctest --test-dir build/win32 -j $(JOBS) --output-on-failure
+	@ctest --preset win64 -j $(JOBS)
+
+clean:
+	rm -rf build

@@ -1,0 +1,16 @@
+# Third-party libraries, built in-tree from the sources scripts/bootstrap
+# unpacked into .deps/src (never committed).
+set(QZR_DEPS_DIR "${CMAKE_SOURCE_DIR}/.deps/src" CACHE PATH "Unpacked third-party sources")
+
+foreach(dep fmt pugixml)
+  if(NOT EXISTS "${QZR_DEPS_DIR}/${dep}")
+    message(FATAL_ERROR "${QZR_DEPS_DIR}/${dep} is missing: run scripts/bootstrap first")
+  endif()
+endforeach()
+
+add_library(qzr_fmt STATIC "${QZR_DEPS_DIR}/fmt/src/format.cc")
+target_include_directories(qzr_fmt SYSTEM PUBLIC "${QZR_DEPS_DIR}/fmt/include")
+
+add_library(qzr_pugixml STATIC "${QZR_DEPS_DIR}/pugixml/src/pugixml.cpp")
+target_include_directories(qzr_pugixml SYSTEM PUBLIC "${QZR_DEPS_DIR}/pugixml/src")
+target_compile_definitions(qzr_pugixml PUBLIC PUGIXML_WCHAR_MODE)

@@ -1,0 +1,233 @@
+#include "framework/text_format.hpp"
+
+#include <cstdio>
+
+#include "framework/utf.hpp"
+
+namespace qzr::text {
+
+namespace {
+
+enum class length { none, hh, h, l, ll, z };
+
+struct spec {
+    bool left = false, plus = false, space = false, alt = false, zero = false;
+    int width = -1;
+    int precision = -1;
+    length len = length::none;
+    wchar_t conv = 0;
+};
+
+unsigned bits_of(length len) {
+    switch (len) {
+        case length::hh: return 8;
+        case length::h: return 16;
+        case length::ll:
+        case length::z: return 64;
+        default: return 32;  // int and long are 32-bit on Windows
+    }
+}
+
+std::uint64_t as_unsigned(const format_arg& a, unsigned bits) {
+    std::uint64_t v = 0;
+    switch (a.k) {
+        case format_arg::kind::sint: v = static_cast<std::uint64_t>(a.s); break;
+        case format_arg::kind::uint: v = a.u; break;
+        case format_arg::kind::pointer: v = reinterpret_cast<std::uintptr_t>(a.p); break;
+        case format_arg::kind::floating: v = static_cast<std::uint64_t>(static_cast<std::int64_t>(a.d)); break;
+        default: v = 0; break;
+    }
+    return bits >= 64 ? v : (v & ((std::uint64_t{1} << bits) - 1));
+}
+
+std::int64_t as_signed(const format_arg& a, unsigned bits) {
+    std::uint64_t v = as_unsigned(a, bits);
+    if (bits < 64 && (v >> (bits - 1)) & 1) v |= ~((std::uint64_t{1} << bits) - 1);
+    return static_cast<std::int64_t>(v);
+}
+
+void pad_and_append(std::wstring& out, const spec& sp, std::wstring_view prefix, std::wstring_view body,
+                    bool numeric) {
+    const std::size_t len = prefix.size() + body.size();
+    const std::size_t width = sp.width > 0 ? static_cast<std::size_t>(sp.width) : 0;
+    const std::size_t pad = width > len ? width - len : 0;
+    if (sp.left) {
+        out.append(prefix);
+        out.append(body);
+        out.append(pad, L' ');
+    } else if (sp.zero && numeric && sp.precision < 0) {
+        out.append(prefix);
+        out.append(pad, L'0');
+        out.append(body);
+    } else {
+        out.append(pad, L' ');
+        out.append(prefix);
+        out.append(body);
+    }
+}
+
+std::wstring digits(std::uint64_t v, unsigned base, bool upper) {
+    const wchar_t* set = upper ? L"0123456789ABCDEF" : L"0123456789abcdef";
+    std::wstring d;
+    do {
+        d.insert(d.begin(), set[v % base]);
+        v /= base;
+    } while (v);
+    return d;
+}
+
+void format_integer(std::wstring& out, const spec& sp, const format_arg* a) {
+    std::wstring prefix;
+    std::wstring body;
+    const unsigned bits = bits_of(sp.len);
+    if (sp.conv == L'd' || sp.conv == L'i') {
+        const std::int64_t v = a ? as_signed(*a, bits) : 0;
+        const std::uint64_t mag = v < 0 ? (~static_cast<std::uint64_t>(v) + 1) : static_cast<std::uint64_t>(v);
+        if (v < 0) prefix = L"-";
+        else if (sp.plus) prefix = L"+";
+        else if (sp.space) prefix = L" ";
+        body = digits(mag, 10, false);
+    } else {
+        const std::uint64_t v = a ? as_unsigned(*a, bits) : 0;
+        const unsigned base = sp.conv == L'u' ? 10 : sp.conv == L'o' ? 8 : 16;
+        body = digits(v, base, sp.conv == L'X');
+        if (sp.alt && v != 0) {
+            if (sp.conv == L'x') prefix = L"0x";
+            else if (sp.conv == L'X') prefix = L"0X";
+            else if (sp.conv == L'o') prefix = L"0";
+        }
+    }
+    if (sp.precision >= 0) {
+        if (sp.precision == 0 && body == L"0") body.clear();
+        if (body.size() < static_cast<std::size_t>(sp.precision))
+            body.insert(0, static_cast<std::size_t>(sp.precision) - body.size(), L'0');
+    }
+    pad_and_append(out, sp, prefix, body, true);
+}
+
+void format_text(std::wstring& out, const spec& sp, const format_arg* a) {
+    std::wstring body;
+    if (a) {
+        if (a->null_text) body = L"(null)";
+        else if (a->k == format_arg::kind::wide) body.assign(a->wide_text);
+        else if (a->k == format_arg::kind::narrow) body = utf::from_utf8(a->narrow_text);
+    }
+    if (sp.precision >= 0 && body.size() > static_cast<std::size_t>(sp.precision))
+        body.resize(static_cast<std::size_t>(sp.precision));
+    pad_and_append(out, sp, {}, body, false);
+}
+
+void format_char(std::wstring& out, const spec& sp, const format_arg* a) {
+    std::wstring body;
+    if (a) body.push_back(static_cast<wchar_t>(as_unsigned(*a, sizeof(wchar_t) * 8)));
+    pad_and_append(out, sp, {}, body, false);
+}
+
+void format_pointer(std::wstring& out, const spec& sp, const format_arg* a) {
+    std::wstring body = digits(a ? as_unsigned(*a, sizeof(void*) * 8) : 0, 16, true);
+    body.insert(0, sizeof(void*) * 2 - std::min(body.size(), sizeof(void*) * 2), L'0');
+    pad_and_append(out, sp, {}, body, false);
+}
+
+void format_floating(std::wstring& out, const spec& sp, const format_arg* a) {
+    double v = 0;
+    if (a) v = a->k == format_arg::kind::floating ? a->d : static_cast<double>(as_signed(*a, 64));
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", sp.precision < 0 ? 6 : std::min(sp.precision, 30), v);
+    std::wstring body = utf::from_utf8(buf);
+    std::wstring prefix;
+    if (!body.empty() && body[0] == L'-') { prefix = L"-"; body.erase(0, 1); }
+    else if (sp.plus) prefix = L"+";
+    pad_and_append(out, sp, prefix, body, true);
+}
+
+}  // namespace
+
+std::wstring vformat(std::wstring_view fmt, std::span<const format_arg> args) {
+    std::wstring out;
+    out.reserve(fmt.size() + 16 * args.size());
+    std::size_t next = 0;
+    std::size_t i = 0;
+    while (i < fmt.size()) {
+        const wchar_t c = fmt[i];
+        if (c != L'%') {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        const std::size_t start = i++;
+        if (i < fmt.size() && fmt[i] == L'%') {
+            out.push_back(L'%');
+            ++i;
+            continue;
+        }
+        spec sp;
+        for (; i < fmt.size(); ++i) {
+            const wchar_t f = fmt[i];
+            if (f == L'-') sp.left = true;
+            else if (f == L'+') sp.plus = true;
+            else if (f == L' ') sp.space = true;
+            else if (f == L'#') sp.alt = true;
+            else if (f == L'0') sp.zero = true;
+            else break;
+        }
+        auto read_number = [&](int& dst) {
+            dst = 0;
+            while (i < fmt.size() && fmt[i] >= L'0' && fmt[i] <= L'9') {
+                if (dst < 100000) dst = dst * 10 + (fmt[i] - L'0');
+                ++i;
+            }
+        };
+        if (i < fmt.size() && fmt[i] >= L'1' && fmt[i] <= L'9') read_number(sp.width);
+        if (i < fmt.size() && fmt[i] == L'.') {
+            ++i;
+            read_number(sp.precision);
+        }
+        if (i < fmt.size()) {
+            const std::wstring_view rest = fmt.substr(i);
+            if (rest.starts_with(L"hh")) { sp.len = length::hh; i += 2; }
+            else if (rest.starts_with(L"ll")) { sp.len = length::ll; i += 2; }
+            else if (rest.starts_with(L"I64")) { sp.len = length::ll; i += 3; }
+            else if (rest.starts_with(L"I32")) { sp.len = length::none; i += 3; }
+            else if (rest[0] == L'h') { sp.len = length::h; ++i; }
+            else if (rest[0] == L'l') { sp.len = length::l; ++i; }
+            else if (rest[0] == L'z' || rest[0] == L'j' || rest[0] == L't' || rest[0] == L'I') {
+                sp.len = length::z;
+                ++i;
+            }
+        }
+        if (i >= fmt.size()) {
+            out.append(fmt.substr(start));
+            break;
+        }
+        sp.conv = fmt[i++];
+        const format_arg* a = next < args.size() ? &args[next] : nullptr;
+        if (!a && std::wstring_view(L"diuoxXsScCpfFge").find(sp.conv) != std::wstring_view::npos) continue;
+        switch (sp.conv) {
+            case L'd': case L'i': case L'u': case L'o': case L'x': case L'X':
+                format_integer(out, sp, a); ++next; break;
+            case L's': case L'S':
+                format_text(out, sp, a); ++next; break;
+            case L'c': case L'C':
+                format_char(out, sp, a); ++next; break;
+            case L'p':
+                format_pointer(out, sp, a); ++next; break;
+            case L'f': case L'F': case L'g': case L'e':
+                format_floating(out, sp, a); ++next; break;
+            default:
+                out.append(fmt.substr(start, i - start));
+                break;
+        }
+    }
+    return out;
+}
+
+std::string vformat(std::string_view fmt, std::span<const format_arg> args) {
+    return utf::to_utf8(vformat(std::wstring_view(utf::from_utf8(fmt)), args));
+}
+
+std::string format_utf8_v(std::wstring_view fmt, std::span<const format_arg> args) {
+    return utf::to_utf8(vformat(fmt, args));
+}
+
+}  // namespace qzr::text

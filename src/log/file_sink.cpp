@@ -1,0 +1,156 @@
+#include "log/file_sink.hpp"
+
+#include <mutex>
+#include <vector>
+
+#include "framework/path.hpp"
+#include "framework/utf.hpp"
+#include "framework/uuid.hpp"
+#include "win/file_system.hpp"
+#include "win/system_error.hpp"
+
+namespace qzr::log {
+
+namespace {
+
+constexpr unsigned char utf8_bom[3] = {0xEF, 0xBB, 0xBF};
+
+bool rename_by_handle(HANDLE file, const std::wstring& target) noexcept {
+    const std::size_t bytes = sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(bytes, 0);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, target.data(), target.size() * sizeof(wchar_t));
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(bytes)) != FALSE;
+}
+
+bool mark_for_deletion(HANDLE file) noexcept {
+    FILE_DISPOSITION_INFO info{TRUE};
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info) != FALSE;
+}
+
+std::wstring random_suffix() {
+    return text::format(L"%016llx", uuid::process_generator().draw());
+}
+
+bool ends_with_log(const std::wstring& path) {
+    return path.size() >= 4 && utf::iequals(std::wstring_view(path).substr(path.size() - 4), L".log");
+}
+
+win::file_handle open_existing(const std::wstring& path) {
+    return win::file_handle(::CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA | DELETE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// A new file is written under a temporary name and then renamed, so that no
+// reader ever sees a log file without its BOM.
+void create_with_bom(const std::wstring& path) {
+    const std::wstring tmp = path + L".tmp." + uuid::to_wstring(uuid::random_uuid());
+    win::file_handle file(::CreateFileW(tmp.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) win::raise_last_error(L"Failed to create new log file '%s'", tmp);
+    DWORD written = 0;
+    const bool wrote = ::WriteFile(file.get(), utf8_bom, sizeof utf8_bom, &written, nullptr) && written == 3;
+    if (!wrote || !rename_by_handle(file.get(), path)) {
+        // Another process may have created the log meanwhile; ours goes away.
+        mark_for_deletion(file.get());
+    }
+}
+
+}  // namespace
+
+namespace detail {
+
+void rotate_log_file(HANDLE file, const std::wstring& path) {
+    if (!ends_with_log(path)) return;
+    if (!rename_by_handle(file, text::format(L"%s.to_rotate.%s", path, random_suffix()))) return;
+    const std::wstring old_path = path + L".old";
+    if (rename_by_handle(file, old_path)) return;
+    win::file_handle old(::CreateFileW(old_path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!old) {
+        mark_for_deletion(file);
+        return;
+    }
+    const std::wstring doomed = text::format(L"%s.to_delete.%s", path, random_suffix());
+    if (rename_by_handle(old.get(), doomed)) {
+        if (!mark_for_deletion(old.get())) ::MoveFileExW(doomed.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    } else if (!mark_for_deletion(old.get())) {
+        ::MoveFileExW(old_path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    old.reset();
+    if (!rename_by_handle(file, old_path)) mark_for_deletion(file);
+}
+
+win::file_handle open_log_file(const std::wstring& path, bool second_attempt) {
+    win::file_handle file = open_existing(path);
+    if (!file) {
+        const DWORD err = ::GetLastError();
+        if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND)
+            throw exceptions::error(static_cast<std::int32_t>(err), L"Failed to open log file '%s'", path);
+        if (err == ERROR_PATH_NOT_FOUND) win::create_directories(path::parent(path));
+        create_with_bom(path);
+        file = open_existing(path);
+        if (!file) win::raise_last_error(L"Failed to open log file '%s'", path);
+    }
+    unsigned char head[3] = {};
+    DWORD got = 0;
+    OVERLAPPED at_start{};
+    const bool read = ::ReadFile(file.get(), head, sizeof head, &got, &at_start) != FALSE;
+    if (read && got == 3 && std::memcmp(head, utf8_bom, 3) == 0) return file;
+    if (second_attempt) throw exceptions::error(exceptions::invalid_data_code, L"BOM not present in '%s'", path);
+    rotate_log_file(file.get(), path);
+    file.reset();
+    return open_log_file(path, true);
+}
+
+}  // namespace detail
+
+file_sink::file_sink(const std::wstring& path, std::uint64_t rotation_size, unsigned min_level)
+    : path_(win::full_path(path)),
+      file_(std::make_shared<win::file_handle>(detail::open_log_file(path_))),
+      rotation_size_(rotation_size),
+      min_level_(min_level) {}
+
+void file_sink::rotate_if_needed() {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file_->get(), &size)) win::raise_last_error(L"Unable to get file size!");
+    if (static_cast<std::uint64_t>(size.QuadPart) < rotation_size_) return;
+    std::lock_guard<win::critical_section> guard(lock_);
+    if (!::GetFileSizeEx(file_->get(), &size)) win::raise_last_error(L"Unable to get file size!");
+    if (static_cast<std::uint64_t>(size.QuadPart) < rotation_size_) return;
+    detail::rotate_log_file(file_->get(), path_);
+    file_ = std::make_shared<win::file_handle>(detail::open_log_file(path_));
+}
+
+void file_sink::write(const event& ev, bool flush) {
+    if (ev.level < min_level_) return;
+    if (rotation_size_) rotate_if_needed();
+    const std::string line = format_line(ev);
+    std::lock_guard<win::critical_section> guard(lock_);
+    DWORD written = 0;
+    if (!::WriteFile(file_->get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+        win::raise_last_error(L"Unable to write log file '%s'", path_);
+    if (flush) ::FlushFileBuffers(file_->get());
+}
+
+bool add_file_sink(const std::wstring& path, std::uint64_t rotation_size, unsigned min_level) noexcept {
+    try {
+        if (min_level > level_fatal) throw exceptions::error(exceptions::invalid_parameter_code, "Invalid log level");
+        auto* lg = logger();
+        if (!lg) return false;
+        lg->add_sink(std::make_shared<file_sink>(path, rotation_size, min_level));
+        return true;
+    } catch (const std::exception& e) {
+        ::OutputDebugStringA(describe_exception(e).c_str());
+    } catch (...) {
+        ::OutputDebugStringA("Adding the log file failed.");
+    }
+    return false;
+}
+
+}  // namespace qzr::log

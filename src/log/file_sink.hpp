@@ -1,0 +1,47 @@
+// The log file sink: UTF-8 lines with a BOM, appended through a handle with
+// append access, rotated to ".old" by handle when the file reaches its size.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "log/logger.hpp"
+#include "win/handle.hpp"
+
+namespace qzr::log {
+
+class file_sink final : public ISink {
+public:
+    // Opens (or creates) the file; raises qzr::exceptions::error on failure.
+    file_sink(const std::wstring& path, std::uint64_t rotation_size, unsigned min_level);
+
+    unsigned min_level() const noexcept override { return min_level_; }
+    void write(const event& ev, bool flush) override;
+
+    const std::wstring& path() const noexcept { return path_; }
+
+private:
+    void rotate_if_needed();
+
+    std::wstring path_;
+    std::shared_ptr<win::file_handle> file_;
+    std::uint64_t rotation_size_;
+    unsigned min_level_;
+    win::critical_section lock_;
+};
+
+// Adds a file sink to the process logger. Failures are reported through
+// OutputDebugStringA and leave the run without a log file; returns whether
+// the sink was added.
+bool add_file_sink(const std::wstring& path, std::uint64_t rotation_size, unsigned min_level) noexcept;
+
+namespace detail {
+// Exposed for tests: the open procedure and the by-handle rotation.
+win::file_handle open_log_file(const std::wstring& path, bool second_attempt = false);
+void rotate_log_file(HANDLE file, const std::wstring& path);
+}  // namespace detail
+
+}  // namespace qzr::log

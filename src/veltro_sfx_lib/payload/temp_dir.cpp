@@ -1,0 +1,121 @@
+#include "veltro_sfx_lib/payload/temp_dir.hpp"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include "framework/path.hpp"
+#include "framework/uuid.hpp"
+#include "log/logger.hpp"
+#include "win/file_system.hpp"
+#include "win/handle.hpp"
+#include "win/system_error.hpp"
+
+namespace qzr::sfx {
+
+namespace {
+
+constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+}  // namespace
+
+std::shared_ptr<temp_dir_intf> temp_dir::factory::create(bool delete_on_destruction) const {
+    return std::make_shared<temp_dir>(delete_on_destruction);
+}
+
+temp_dir::temp_dir(bool delete_on_destruction) : delete_on_destruction_(delete_on_destruction) { create_new(); }
+
+void temp_dir::create_new() {
+    wchar_t windows_dir[MAX_PATH + 1] = {};
+    const UINT len = ::GetWindowsDirectoryW(windows_dir, MAX_PATH);
+    if (len == 0 || len > MAX_PATH) {
+        const DWORD err = ::GetLastError();
+        QZR_LOG_ERROR(L"Get window directory fail %u!", err);
+        throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Get window directory fail");
+    }
+    const std::wstring folder = path::join(path::join(windows_dir, L"Temp"), L"qzr-" + uuid::to_wstring(uuid::random_uuid()));
+
+    PSECURITY_DESCRIPTOR raw_sd = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &raw_sd, nullptr)) {
+        const DWORD err = ::GetLastError();
+        QZR_LOG_ERROR(L"Create tmp directory security descriptor fail %u!", err);
+        throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Create tmp directory security descriptor fail");
+    }
+    const win::local_memory sd(raw_sd);
+    SECURITY_ATTRIBUTES sa{sizeof sa, raw_sd, FALSE};
+
+    bool created = ::CreateDirectoryW(folder.c_str(), &sa) != FALSE;
+    DWORD err = created ? ERROR_SUCCESS : ::GetLastError();
+    if (!created && err == ERROR_ALREADY_EXISTS) {
+        created = win::is_directory(folder);
+    } else if (!created && err == ERROR_PATH_NOT_FOUND) {
+        created = win::create_directories(folder, raw_sd);
+        if (!created) err = ::GetLastError();
+    }
+    if (!created) {
+        QZR_LOG_ERROR(L"Create directory '%s' fail %u!", folder, err);
+        throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Create directory fail");
+    }
+    QZR_LOG_INFO(L"SFX temp folder '%s' created.", folder);
+    path_ = folder;
+}
+
+temp_dir::~temp_dir() {
+    try {
+        if (!delete_on_destruction_) {
+            QZR_LOG_DEBUG(L"Skipping temp folder (%s) delete", path_);
+        } else if (path_.empty()) {
+            QZR_LOG_WARNING(L"Skip temp folder delete, path is empty");
+        } else {
+            remove(path_);
+            QZR_LOG_DEBUG(L"Temp folder (%s) deleted", path_);
+        }
+    } catch (...) {
+        // Deletion never raises out of destruction.
+    }
+}
+
+void temp_dir::remove(const std::wstring& folder) {
+    if (folder.empty()) {
+        QZR_LOG_ERROR(L"Cannot remove empty directory");
+        throw qzr::exceptions::error("Cannot remove empty directory");
+    }
+    WIN32_FIND_DATAW data{};
+    win::find_handle listing(::FindFirstFileW(path::join(folder, L"*").c_str(), &data));
+    if (listing) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path::join(folder, name);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                remove(child);
+                continue;
+            }
+            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (::DeleteFileW(child.c_str())) continue;
+            if (::MoveFileExW(child.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) continue;
+            QZR_LOG_INFO(L"Could not delete file '%s', %u!", child, ::GetLastError());
+        } while (::FindNextFileW(listing.get(), &data));
+    }
+
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        const DWORD reduced = attributes & kept_attributes;
+        ::SetFileAttributesW(folder.c_str(), reduced ? reduced : FILE_ATTRIBUTE_NORMAL);
+        DWORD remove_error = ERROR_SUCCESS;
+        if (!::RemoveDirectoryW(folder.c_str())) {
+            remove_error = ::GetLastError();
+            ::Sleep(10);
+        }
+        if (!win::is_directory(folder)) {
+            QZR_LOG_INFO(L"SFX temp folder '%s' deleted.", folder);
+        } else {
+            QZR_LOG_INFO(L"Could not delete directory '%s', %u, plan it for restart!", folder, remove_error);
+            if (!::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+                QZR_LOG_ERROR(L"Folder '%s' delete after reboot fail, %u!", folder, ::GetLastError());
+        }
+    }
+}
+
+}  // namespace qzr::sfx

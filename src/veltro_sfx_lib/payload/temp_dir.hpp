@@ -1,0 +1,37 @@
+// The run's temporary folder under the Windows directory's Temp folder,
+// readable by users and writable only by administrators and the system.
+#pragma once
+
+#include "veltro_sfx_lib/payload/temp_dir_intf.hpp"
+
+namespace qzr::sfx {
+
+class temp_dir final : public temp_dir_intf {
+public:
+    struct factory : temp_dir_intf::factory {
+        std::shared_ptr<temp_dir_intf> create(bool delete_on_destruction) const override;
+    };
+
+    // Protected DACL: full access for LocalSystem and Administrators,
+    // read-and-execute for Users, inherited by everything inside.
+    static constexpr const wchar_t* sddl = L"D:P(A;CIOI;GA;;;SY)(A;CIOI;GA;;;BA)(A;CIOI;GRGX;;;BU)";
+
+    explicit temp_dir(bool delete_on_destruction);
+    ~temp_dir() override;
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+
+    std::wstring path() const override { return path_; }
+
+    // Depth-first removal; what cannot be deleted now is scheduled for the
+    // next restart. Never stops half-way.
+    static void remove(const std::wstring& folder);
+
+private:
+    void create_new();
+
+    bool delete_on_destruction_;
+    std::wstring path_;
+};
+
+}  // namespace qzr::sfx

@@ -1,0 +1,22 @@
+// The run context: the run's shared objects, handed to every component.
+#pragma once
+
+#include <memory>
+
+namespace qzr::sfx {
+
+class value_holder_intf;
+class command_line;
+class payload_intf;
+class veltro_info_intf;
+class sfx_reporting_intf;
+
+struct sfx_data_holder {
+    std::shared_ptr<value_holder_intf> params;
+    std::shared_ptr<const command_line> command;
+    std::shared_ptr<payload_intf> payload;
+    std::shared_ptr<veltro_info_intf> info;
+    std::shared_ptr<sfx_reporting_intf> reporting;
+};
+
+}  // namespace qzr::sfx

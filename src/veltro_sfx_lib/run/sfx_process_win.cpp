@@ -1,0 +1,59 @@
+#include "veltro_sfx_lib/run/sfx_process_win.hpp"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "veltro_sfx_lib/payload/temp_dir.hpp"
+#include "veltro_sfx_lib/run/pending_collaborators.hpp"
+#include "win/process_info.hpp"
+
+namespace qzr::sfx {
+
+namespace {
+constexpr std::uint32_t default_splash_colour = 0xFEFEFE;
+constexpr int splash_colour_resource = 400;
+}  // namespace
+
+std::int32_t sfx_process_host::user_default_ui_language() const { return ::GetUserDefaultUILanguage(); }
+
+std::uint32_t sfx_process_host::current_process_id() const { return ::GetCurrentProcessId(); }
+
+std::shared_ptr<void> sfx_process_host::disable_fs_redirection() const {
+    return std::make_shared<win::fs_redirection_auto>();
+}
+
+std::uint32_t sfx_process_host::splash_colour() const {
+    const HRSRC res = ::FindResourceW(nullptr, MAKEINTRESOURCEW(splash_colour_resource), L"COLOR");
+    if (!res || ::SizeofResource(nullptr, res) != 4) return default_splash_colour;
+    const HGLOBAL loaded = ::LoadResource(nullptr, res);
+    const void* data = loaded ? ::LockResource(loaded) : nullptr;
+    if (!data) return default_splash_colour;
+    std::uint32_t colour;
+    std::memcpy(&colour, data, sizeof colour);
+    return colour;
+}
+
+sfx_collaborators default_collaborators() {
+    sfx_collaborators c;
+    c.signature = std::make_shared<pending::signature_factory>();
+    c.temp_dir = std::make_shared<temp_dir::factory>();
+    c.values = std::make_shared<value_holder::factory>();
+    c.payload = std::make_shared<pending::payload_factory>();
+    c.splash = std::make_shared<pending::splash_factory>();
+    c.prepare = std::make_shared<pending::prepare_factory>();
+    c.launcher = std::make_shared<pending::launcher_factory>();
+    c.info = std::make_shared<veltro_info::factory>();
+    c.migrate = std::make_shared<sfx_migrate_cmd_params::factory>();
+    c.translator = std::make_shared<sfx_translator::factory>();
+    c.host = std::make_shared<sfx_process_host>();
+    return c;
+}
+
+std::shared_ptr<sfx_process_intf> default_sfx_process_factory::create(
+    const std::shared_ptr<sfx_reporting_intf>& reporting, const std::shared_ptr<sfx_proxy_parser_intf>& proxy,
+    const std::wstring& client_id) const {
+    return std::make_shared<sfx_process>(default_collaborators(), reporting, proxy, client_id);
+}
+
+}  // namespace qzr::sfx

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "framework/errors.hpp"
+#include "framework/hex.hpp"
+#include "framework/md5.hpp"
+#include "framework/path.hpp"
+#include "framework/sha256.hpp"
+#include "framework/text_format.hpp"
+#include "framework/utf.hpp"
+#include "framework/uuid.hpp"
+
+using namespace qzr;
+
+namespace {
+std::span<const std::uint8_t> bytes_of(std::string_view s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+}  // namespace
+
+TEST(Utf, RoundTripsAcrossPlanes) {
+    const std::wstring text = L"a\u00e9\u4e2d\U0001F600z";
+    const std::string utf8 = utf::to_utf8(text);
+    EXPECT_EQ(utf8, "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80z");
+    EXPECT_EQ(utf::from_utf8(utf8), text);
+}
+
+TEST(Utf, InvalidSequencesBecomeReplacementCharacters) {
+    // stray continuation, overlong '/', truncated 3-byte sequence, encoded surrogate
+    EXPECT_EQ(utf::from_utf8("a\x80" "b"), L"a\uFFFDb");
+    EXPECT_EQ(utf::from_utf8("\xC0\xAF"), L"\uFFFD");
+    EXPECT_EQ(utf::from_utf8("x\xE4\xB8"), L"x\uFFFD");
+    EXPECT_EQ(utf::from_utf8("\xED\xA0\x80"), L"\uFFFD");
+    EXPECT_EQ(utf::from_utf8("\xE4\xB8" "A"), L"\uFFFDA");
+}
+
+TEST(Utf, CaseInsensitiveSearchFoldsAsciiOnly) {
+    EXPECT_EQ(utf::ifind(L"x /VerySilent y", L"/verysilent"), 2u);
+    EXPECT_EQ(utf::ifind(L"abc", L"abcd"), std::wstring::npos);
+    EXPECT_TRUE(utf::iequals(L"SILENT", L"silent"));
+    EXPECT_FALSE(utf::iequals(L"\u00C9", L"\u00E9"));
+}
+
+TEST(TextFormat, WindowsIntegerWidthsAndPadding) {
+    EXPECT_EQ(text::format(L"%08lx", 0xABCu), L"00000abc");
+    EXPECT_EQ(text::format(L"%x", -1), L"ffffffff");
+    EXPECT_EQ(text::format(L"%d", 0xFFFFFFFFu), L"-1");
+    EXPECT_EQ(text::format(L"%u", -1), L"4294967295");
+    EXPECT_EQ(text::format(L"%hu.%hu", 0x12345, 7), L"9029.7");
+    EXPECT_EQ(text::format(L"%02hhx", 0x1FF), L"ff");
+    EXPECT_EQ(text::format(L"%016llx", 0x1234ULL), L"0000000000001234");
+    EXPECT_EQ(text::format(L"[%-5d|%5d]", 42, -42), L"[42   |  -42]");
+    EXPECT_EQ(text::format(L"0x%08x (%d)", 44024, 44024), L"0x0000abf8 (44024)");
+}
+
+TEST(TextFormat, StringsOfBothWidthsAndHostileFormats) {
+    EXPECT_EQ(text::format(L"'%s' '%s'", std::string("n\xC3\xA9"), std::wstring(L"w")), L"'n\u00e9' 'w'");
+    EXPECT_EQ(text::format("%s|%S", L"wide", "narrow"), "wide|narrow");
+    EXPECT_EQ(text::format(L"%s", static_cast<const wchar_t*>(nullptr)), L"(null)");
+    // Missing arguments print nothing, unknown conversions stay as written.
+    EXPECT_EQ(text::format(L"a%sb%dc"), L"abc");
+    EXPECT_EQ(text::format(L"%q %% %", 1), L"%q % %");
+    EXPECT_EQ(text::format(L"%.3s", L"abcdef"), L"abc");
+}
+
+TEST(Path, ExactlyOneSeparatorAtTheSeam) {
+    EXPECT_EQ(path::join(L"C:\\Windows", L"Temp"), L"C:\\Windows\\Temp");
+    EXPECT_EQ(path::join(L"C:\\Windows\\", L"Temp"), L"C:\\Windows\\Temp");
+    EXPECT_EQ(path::join(L"C:\\Windows\\", L"\\Temp"), L"C:\\Windows\\Temp");
+    EXPECT_EQ(path::join(L"C:\\Windows", L"/Temp"), L"C:\\Windows/Temp");
+    EXPECT_EQ(path::join(L"C:/x/", L"/y"), L"C:/x/y");
+    EXPECT_EQ(path::join(L"", L"Temp"), L"Temp");
+    EXPECT_EQ(path::parent(L"C:\\a\\b.log"), L"C:\\a");
+}
+
+TEST(Hex, EncodesAndStrictlyDecodes) {
+    const std::uint8_t data[] = {0x00, 0xAB, 0x7F};
+    EXPECT_EQ(hex::encode(data), "00ab7f");
+    EXPECT_EQ(hex::encode(data, true), "00AB7F");
+    EXPECT_EQ(*hex::decode("00aB7f"), std::vector<std::uint8_t>(std::begin(data), std::end(data)));
+    EXPECT_FALSE(hex::decode("abc"));
+    EXPECT_FALSE(hex::decode("zz"));
+}
+
+TEST(Md5, Rfc1321Vectors) {
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (auto [in, out] : vectors) EXPECT_EQ(hex::encode(root::md5::of(bytes_of(in))), out) << in;
+}
+
+TEST(Sha256, Fips180Vectors) {
+    EXPECT_EQ(hex::encode(root::sha256::of(bytes_of(""))),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hex::encode(root::sha256::of(bytes_of("abc"))),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hex::encode(root::sha256::of(bytes_of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"))),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    // Fed in odd pieces across block boundaries.
+    root::sha256 h;
+    const std::string million(1000000, 'a');
+    for (std::size_t at = 0; at < million.size();) {
+        const std::size_t n = std::min<std::size_t>(at % 97 + 1, million.size() - at);
+        h.update(million.data() + at, n);
+        at += n;
+    }
+    EXPECT_EQ(hex::encode(h.finish()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(Uuid, VersionAndVariantBitsAndTextForm) {
+    std::uint8_t raw[16];
+    for (int i = 0; i < 16; ++i) raw[i] = 0xFF;
+    const auto id = uuid::make_v4(std::span<const std::uint8_t, 16>(raw));
+    EXPECT_EQ(uuid::to_wstring(id), L"ffffffff-ffff-4fff-bfff-ffffffffffff");
+    for (int i = 0; i < 16; ++i) raw[i] = static_cast<std::uint8_t>(i);
+    // Data1..Data3 are little-endian in memory, Data4 is a byte string.
+    EXPECT_EQ(uuid::to_string(uuid::make_v4(std::span<const std::uint8_t, 16>(raw))),
+              "03020100-0504-4706-8809-0a0b0c0d0e0f");
+}
+
+TEST(Uuid, RandomIdentifiersAreWellFormedAndDistinct) {
+    std::set<std::wstring> seen;
+    for (int i = 0; i < 200; ++i) {
+        const std::wstring text = uuid::to_wstring(uuid::random_uuid());
+        ASSERT_TRUE(uuid::has_uuid_shape(text)) << text.c_str();
+        EXPECT_EQ(text[14], L'4');
+        EXPECT_NE(std::wstring(L"89ab").find(text[19]), std::wstring::npos);
+        EXPECT_EQ(text.find_first_not_of(L"0123456789abcdef-"), std::wstring::npos);
+        seen.insert(text);
+    }
+    EXPECT_EQ(seen.size(), 200u);
+    EXPECT_FALSE(uuid::has_uuid_shape(L"{" + *seen.begin() + L"}"));
+}
+
+TEST(Errors, MessageCodeAndFallbackText) {
+    const exceptions::error e(87, L"bad %s (%d)", L"argument", 3);
+    EXPECT_STREQ(e.what(), "bad argument (3)");
+    EXPECT_EQ(e.code(), 87);
+    EXPECT_STREQ(exceptions::error(5).what(), "Unknown exception");
+    EXPECT_EQ(exceptions::error("plain").code(), -1);
+    EXPECT_STREQ(exceptions::error(std::wstring(L"\u00e9")).what(), "\xC3\xA9");
+}
