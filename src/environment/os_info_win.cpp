@@ -30,9 +30,11 @@ F proc(HMODULE m, const char* name, bool required) {
 
 bool running_under_wow64() noexcept {
 #if defined(_M_IX86) || defined(__i386__)
-    // The TEB's WOW64 reserved pointer is set only for 32-bit threads of a
-    // 64-bit system.
-    return NtCurrentTeb()->WOW32Reserved != nullptr;
+    // The TEB's WOW64 reserved pointer (offset 0xC0 of a 32-bit TEB) is set
+    // only for 32-bit threads of a 64-bit system.
+    unsigned long wow32_reserved = 0;
+    __asm__("movl %%fs:0xC0, %0" : "=r"(wow32_reserved));
+    return wow32_reserved != 0;
 #else
     return false;
 #endif

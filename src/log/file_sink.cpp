@@ -1,5 +1,6 @@
 #include "log/file_sink.hpp"
 
+#include <cstring>
 #include <mutex>
 #include <vector>
 

@@ -103,12 +103,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line_argument, int) {
         const auto& os = environment::os_info();
         if (!environment::is_supported(os)) {
             QZR_LOG_ERROR(L"This operating system (%d.%d.%d) is not supported.", os.major, os.minor, os.build);
-            throw exceptions::unsupported_os();
+            throw sfx::exceptions::unsupported_os();
         }
         const std::uint32_t integrity = win::integrity_level();
         if (integrity < high_integrity) {
             QZR_LOG_ERROR(L"Insufficient integrity level (%d)", integrity);
-            throw exceptions::insufficient_integrity_level();
+            throw sfx::exceptions::insufficient_integrity_level();
         }
 
         auto process = default_sfx_process_factory().create(reporting, proxy, client_id);

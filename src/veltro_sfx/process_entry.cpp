@@ -4,7 +4,7 @@
 #include <winternl.h>
 
 // The runtime's own entry, started once the process is hardened.
-extern "C" int wWinMainCRTStartup();
+extern "C" int WinMainCRTStartup();
 
 namespace {
 
@@ -64,7 +64,7 @@ extern "C" void qzr_process_entry() {
     ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
     harden_dll_search();
     if (!::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE)) ::ExitProcess(0xC000001D);
-    ::ExitProcess(static_cast<UINT>(wWinMainCRTStartup()));
+    ::ExitProcess(static_cast<UINT>(WinMainCRTStartup()));
 }
 
 namespace qzr::sfx {

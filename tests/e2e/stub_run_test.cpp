@@ -1,0 +1,153 @@
+// Whole runs of the stub under Wine: exit codes, the log, the temporary
+// folder and the hand-over file.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <aclapi.h>
+
+#include <regex>
+
+#include <pugixml.hpp>
+
+#include "../support/acl_probe.hpp"
+#include "framework/path.hpp"
+#include "framework/utf.hpp"
+#include "framework/uuid.hpp"
+#include "stub_harness.hpp"
+#include "veltro_sfx_lib/payload/temp_dir.hpp"
+#include "win/file_system.hpp"
+
+using namespace qzr;
+using namespace qzr::e2e;
+
+namespace {
+
+bool has_message(const run_result& r, const std::string& message) {
+    const auto lines = log_messages(r.log);
+    return std::find(lines.begin(), lines.end(), message) != lines.end();
+}
+
+bool has_message_starting(const run_result& r, const std::string& prefix) {
+    for (const auto& m : log_messages(r.log))
+        if (m.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+// The folder a run created, from its log.
+std::wstring created_folder(const run_result& r) {
+    static const std::regex created("SFX temp folder '(.*)' created\\.");
+    for (const auto& m : log_messages(r.log)) {
+        std::smatch match;
+        if (std::regex_match(m, match, created)) return utf::from_utf8(match[1].str());
+    }
+    return {};
+}
+
+struct hand_over {
+    pugi::xml_document doc;
+    std::vector<std::wstring> children;
+    std::wstring text(const wchar_t* name) const { return doc.document_element().child(name).text().get(); }
+};
+
+std::unique_ptr<hand_over> read_hand_over(const std::wstring& folder) {
+    auto h = std::make_unique<hand_over>();
+    const std::string bytes = read_file(path::join(folder, L"veltro-info.xml"));
+    if (!h->doc.load_buffer(bytes.data(), bytes.size())) return nullptr;
+    for (auto child : h->doc.document_element().children()) h->children.emplace_back(child.name());
+    return h;
+}
+
+}  // namespace
+
+TEST(StubRun, WithoutASetupMasterTheRunEndsWithAClearErrorAndCleansUp) {
+    const auto before = temp_folders();
+    const run_result r = run_stub(L"/silent");
+    ASSERT_FALSE(r.timed_out) << "a message box or a hang: /silent must show nothing";
+    EXPECT_EQ(r.exit_code, 2u);
+
+    ASSERT_EQ(r.log.substr(0, 3), "\xEF\xBB\xBF");
+    static const std::regex header(
+        R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[(debug  |block  |info   |fnction|notice |warning|thread |error  |fatal  )\] )"
+        R"(\[(vsfx|log_module) *\] \[[ \d]{5}:[ \d]{5}\] \[[0-9A-F]{6}:[ \d]{4}\] .*)");
+    std::size_t lines = 0;
+    std::size_t at = 3;
+    while (at < r.log.size()) {
+        const auto end = r.log.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "every line ends with CR LF";
+        const std::string line = r.log.substr(at, end - at);
+        EXPECT_TRUE(std::regex_match(line, header) || line.rfind(std::string(78, ' '), 0) == 0) << line;
+        at = end + 2;
+        ++lines;
+    }
+    EXPECT_GT(lines, 8u);
+
+    EXPECT_TRUE(has_message_starting(r, "*** Starting SFX (1.0.0.1), System(Windows "));
+    EXPECT_TRUE(has_message_starting(r, "    launched by:'"));
+    EXPECT_TRUE(has_message(r, "SFX started with command line '/silent'"));
+    EXPECT_TRUE(has_message(r, "Execute setup master process '' failed!"));
+    EXPECT_TRUE(has_message(r, "*** Ending SFX after exception (2, 2) ***"));
+    EXPECT_TRUE(has_message(r, "LogModule is going to be destroyed."));
+    EXPECT_TRUE(has_message(r, std::string(117, '=')));
+
+    const std::wstring folder = created_folder(r);
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(path::parent(folder), windows_temp());
+    EXPECT_TRUE(has_message(r, "SFX temp folder '" + utf::to_utf8(folder) + "' deleted."));
+    EXPECT_FALSE(win::exists(folder));
+    EXPECT_EQ(temp_folders(), before);
+}
+
+TEST(StubRun, XperfKeepsAProtectedFolderWithTheHandOverFile) {
+    const run_result r = run_stub(L"/silent /xperf /custom:\"a b\"");
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 2u);
+    const std::wstring folder = created_folder(r);
+    ASSERT_TRUE(win::is_directory(folder));
+
+    if (test::file_system_keeps_dacls()) {
+        const std::wstring dacl = test::folder_dacl(folder);
+        EXPECT_EQ(dacl.rfind(L"D:P", 0), 0u) << "inherits nothing from its parent";
+        for (const wchar_t* who : {L";;;SY)", L";;;BA)", L";;;BU)"}) EXPECT_NE(dacl.find(who), std::wstring::npos);
+    }
+
+    const auto info = read_hand_over(folder);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(std::wstring(info->doc.document_element().name()), L"veltro-info");
+    EXPECT_EQ(info->children, (std::vector<std::wstring>{L"sfx-cmd", L"session-id", L"temp-base-dir"}));
+    EXPECT_EQ(info->text(L"sfx-cmd"), L"/silent /xperf \"/custom:a b\"");
+    EXPECT_TRUE(uuid::has_uuid_shape(info->text(L"session-id")));
+    EXPECT_EQ(info->text(L"temp-base-dir"), folder);
+    EXPECT_TRUE(has_message(r, "Skipping temp folder (" + utf::to_utf8(folder) + ") delete"));
+
+    sfx::temp_dir::remove(folder);
+    EXPECT_FALSE(win::exists(folder));
+}
+
+TEST(StubRun, ClientIdentifierAndInnoSwitchesReachTheRun) {
+    const std::wstring ga = L"7c9e6679-7425-40de-944b-e07fc1f90ae7";
+    const run_result r = run_stub(L"/SILENT /xperf /track-guid:{0f8fad5b-d9cb-469f-a165-70867728950e} /ga_clientid:" + ga +
+                                  L" /DIR=C:\\x /LANG=L1031");
+    ASSERT_FALSE(r.timed_out);
+    const std::wstring folder = created_folder(r);
+    const auto info = read_hand_over(folder);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->text(L"session-id"), ga);
+    // The braced track-guid was refused and removed; ga_clientid became
+    // track-guid; INNO folder and language switches were converted.
+    EXPECT_EQ(info->text(L"sfx-cmd"), L"/SILENT /xperf /track-guid:" + ga + L" /install-path:C:\\x /lang-id:1031");
+    sfx::temp_dir::remove(folder);
+}
+
+TEST(StubRun, VistaIsRefusedWithoutABoxWhenSilent) {
+    const std::wstring exe = stub_copy(L"vista_sfx.exe");
+    set_reported_version(L"vista_sfx.exe", L"vista");
+    const auto before = temp_folders();
+    const run_result r = run_stub(L"/verysilent", exe);
+    DeleteFileW(exe.c_str());
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 45056u);
+    EXPECT_TRUE(has_message_starting(r, "This operating system (6.0."));
+    EXPECT_TRUE(has_message(r, "*** Ending SFX after exception (45056, b000) ***"));
+    EXPECT_FALSE(has_message_starting(r, "SFX started"));
+    EXPECT_EQ(temp_folders(), before);
+}

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "framework/path.hpp"
+#include "framework/uuid.hpp"
+#include "log/file_sink.hpp"
+#include "win/file_system.hpp"
+
+using namespace qzr;
+
+namespace {
+
+std::string read_all(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_all(const std::wstring& path, const std::string& data) {
+    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+log::event info_event(const std::string& text) {
+    return log::event{log::level_info, log::make_source("vsfx", log::file_id{'A', 'B', 'C', 'D', 'E', 'F', '0', '1'}, 7),
+                      text, log::now(), 1, 2};
+}
+
+const std::string bom = "\xEF\xBB\xBF";
+
+class FileSink : public ::testing::Test {
+protected:
+    std::wstring folder;
+    std::wstring log_path;
+
+    void SetUp() override {
+        wchar_t tmp[MAX_PATH];
+        GetTempPathW(MAX_PATH, tmp);
+        folder = path::join(tmp, L"sink-" + uuid::to_wstring(uuid::random_uuid()));
+        log_path = path::join(path::join(folder, L"Logs"), L"sfx.log");
+    }
+    void TearDown() override {
+        for (const wchar_t* suffix : {L"", L".old"}) DeleteFileW((log_path + suffix).c_str());
+        RemoveDirectoryW(path::join(folder, L"Logs").c_str());
+        RemoveDirectoryW(folder.c_str());
+    }
+    std::vector<std::wstring> folder_entries() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW d;
+        HANDLE h = FindFirstFileW(path::join(path::join(folder, L"Logs"), L"*").c_str(), &d);
+        if (h == INVALID_HANDLE_VALUE) return names;
+        do {
+            if (d.cFileName[0] != L'.') names.emplace_back(d.cFileName);
+        } while (FindNextFileW(h, &d));
+        FindClose(h);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+}  // namespace
+
+TEST_F(FileSink, NewFileInAMissingFolderStartsWithTheBom) {
+    {
+        log::file_sink sink(log_path, 0x400000, 0);
+        sink.write(info_event("first"), false);
+        sink.write(info_event("second"), true);
+    }
+    const std::string text = read_all(log_path);
+    ASSERT_EQ(text.substr(0, 3), bom);
+    EXPECT_NE(text.find("] first\r\n"), std::string::npos);
+    EXPECT_NE(text.find("] second\r\n"), std::string::npos);
+    EXPECT_EQ(folder_entries(), std::vector<std::wstring>{L"sfx.log"});  // no temporary file left
+}
+
+TEST_F(FileSink, AppendsToAnExistingLog) {
+    qzr::win::create_directories(path::parent(log_path));
+    write_all(log_path, bom + "earlier run\r\n");
+    {
+        log::file_sink sink(log_path, 0x400000, 0);
+        sink.write(info_event("later"), false);
+    }
+    const std::string text = read_all(log_path);
+    EXPECT_EQ(text.substr(0, 3 + 13), bom + "earlier run\r\n");
+    EXPECT_NE(text.find("] later\r\n"), std::string::npos);
+}
+
+TEST_F(FileSink, FullLogMovesToOldBeforeTheNextLine) {
+    qzr::win::create_directories(path::parent(log_path));
+    const std::string full = bom + std::string(0x400000, 'x');
+    write_all(log_path, full);
+    {
+        log::file_sink sink(log_path, 0x400000, 0);
+        sink.write(info_event("fresh"), false);
+    }
+    EXPECT_EQ(read_all(log_path + L".old"), full);
+    const std::string text = read_all(log_path);
+    EXPECT_EQ(text.substr(0, 3), bom);
+    EXPECT_NE(text.find("] fresh\r\n"), std::string::npos);
+    EXPECT_LT(text.size(), 200u);
+}
+
+TEST_F(FileSink, ExistingOldFileIsReplaced) {
+    qzr::win::create_directories(path::parent(log_path));
+    write_all(log_path + L".old", bom + "ancient\r\n");
+    write_all(log_path, bom + std::string(100, 'y'));
+    {
+        log::file_sink sink(log_path, 64, 0);
+        sink.write(info_event("after"), false);
+    }
+    EXPECT_EQ(read_all(log_path + L".old"), bom + std::string(100, 'y'));
+    EXPECT_NE(read_all(log_path).find("] after\r\n"), std::string::npos);
+    EXPECT_EQ(folder_entries(), (std::vector<std::wstring>{L"sfx.log", L"sfx.log.old"}));
+}
+
+TEST_F(FileSink, RotatesRepeatedlyWhileWriting) {
+    {
+        log::file_sink sink(log_path, 300, 0);
+        for (int i = 0; i < 20; ++i) sink.write(info_event("line " + std::to_string(i)), false);
+    }
+    const std::string current = read_all(log_path);
+    const std::string old = read_all(log_path + L".old");
+    EXPECT_EQ(current.substr(0, 3), bom);
+    EXPECT_EQ(old.substr(0, 3), bom);
+    EXPECT_NE(current.find("] line 19\r\n"), std::string::npos);
+    EXPECT_LT(current.size(), 600u);
+    EXPECT_EQ(folder_entries(), (std::vector<std::wstring>{L"sfx.log", L"sfx.log.old"}));
+}
+
+TEST_F(FileSink, LogWithoutBomIsRotatedAway) {
+    qzr::win::create_directories(path::parent(log_path));
+    write_all(log_path, "no bom here\r\n");
+    {
+        log::file_sink sink(log_path, 0x400000, 0);
+        sink.write(info_event("clean"), false);
+    }
+    EXPECT_EQ(read_all(log_path + L".old"), "no bom here\r\n");
+    const std::string text = read_all(log_path);
+    EXPECT_EQ(text.substr(0, 3), bom);
+    EXPECT_NE(text.find("] clean\r\n"), std::string::npos);
+}
+
+TEST_F(FileSink, LevelsBelowTheMinimumAreDropped) {
+    {
+        log::file_sink sink(log_path, 0x400000, log::level_warning);
+        sink.write(info_event("quiet"), false);
+        auto ev = info_event("loud");
+        ev.level = log::level_error;
+        sink.write(ev, true);
+    }
+    const std::string text = read_all(log_path);
+    EXPECT_EQ(text.find("quiet"), std::string::npos);
+    EXPECT_NE(text.find("[error  ]"), std::string::npos);
+}
