@@ -25,7 +25,11 @@ inline std::uint32_t rotl(std::uint32_t x, int c) noexcept { return (x << c) | (
 
 }  // namespace
 
-md5::md5() noexcept : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}, buffer_{} {}
+md5::md5() noexcept : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
+
+void md5::blocks(const std::uint8_t* p, std::size_t count) noexcept {
+    for (; count; --count, p += 64) block(p);
+}
 
 void md5::block(const std::uint8_t* p) noexcept {
     std::uint32_t m[16];
@@ -53,33 +57,17 @@ void md5::block(const std::uint8_t* p) noexcept {
 }
 
 void md5::update(const void* data, std::size_t size) noexcept {
-    auto p = static_cast<const std::uint8_t*>(data);
-    length_ += size;
-    if (used_) {
-        const std::size_t take = std::min(size, sizeof buffer_ - used_);
-        std::memcpy(buffer_ + used_, p, take);
-        used_ += take;
-        p += take;
-        size -= take;
-        if (used_ < sizeof buffer_) return;
-        block(buffer_);
-        used_ = 0;
-    }
-    for (; size >= 64; p += 64, size -= 64) block(p);
-    if (size) {
-        std::memcpy(buffer_, p, size);
-        used_ = size;
-    }
+    buffer_.feed(static_cast<const std::uint8_t*>(data), size,
+                 [this](const std::uint8_t* p, std::size_t count) { blocks(p, count); });
 }
 
 void md5::update(std::span<const std::uint8_t> data) noexcept { update(data.data(), data.size()); }
 
 md5::digest_type md5::finish() noexcept {
-    const std::uint64_t bits = length_ * 8;
-    const std::uint8_t pad0 = 0x80;
-    update(&pad0, 1);
-    const std::uint8_t zero = 0;
-    while (used_ != 56) update(&zero, 1);
+    const std::uint64_t bits = buffer_.total() * 8;
+    std::uint8_t pad[72] = {0x80};
+    const std::size_t used = buffer_.pending();
+    update(pad, used < 56 ? 56 - used : 120 - used);
     std::uint8_t len[8];
     for (int i = 0; i < 8; ++i) len[i] = static_cast<std::uint8_t>(bits >> (8 * i));
     update(len, 8);

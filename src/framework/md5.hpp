@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "framework/block_buffer.hpp"
+
 namespace qzr::root {
 
 class md5 {
@@ -22,11 +24,10 @@ public:
 
 private:
     void block(const std::uint8_t* p) noexcept;
+    void blocks(const std::uint8_t* p, std::size_t count) noexcept;
 
     std::uint32_t state_[4];
-    std::uint64_t length_ = 0;
-    std::uint8_t buffer_[64];
-    std::size_t used_ = 0;
+    block_buffer<64> buffer_;
 };
 
 }  // namespace qzr::root

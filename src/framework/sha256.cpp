@@ -22,8 +22,7 @@ inline std::uint32_t rotr(std::uint32_t x, int n) noexcept { return (x >> n) | (
 }  // namespace
 
 sha256::sha256() noexcept
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
-      buffer_{} {}
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
 
 void sha256::blocks(const std::uint8_t* p, std::size_t count) noexcept {
     for (; count; --count, p += 64) {
@@ -54,34 +53,17 @@ void sha256::blocks(const std::uint8_t* p, std::size_t count) noexcept {
 }
 
 void sha256::update(const void* data, std::size_t size) noexcept {
-    auto p = static_cast<const std::uint8_t*>(data);
-    length_ += size;
-    if (used_) {
-        const std::size_t take = std::min(size, sizeof buffer_ - used_);
-        std::memcpy(buffer_ + used_, p, take);
-        used_ += take;
-        p += take;
-        size -= take;
-        if (used_ < sizeof buffer_) return;
-        blocks(buffer_, 1);
-        used_ = 0;
-    }
-    blocks(p, size / 64);
-    p += size / 64 * 64;
-    size %= 64;
-    if (size) {
-        std::memcpy(buffer_, p, size);
-        used_ = size;
-    }
+    buffer_.feed(static_cast<const std::uint8_t*>(data), size,
+                 [this](const std::uint8_t* p, std::size_t count) { blocks(p, count); });
 }
 
 void sha256::update(std::span<const std::uint8_t> data) noexcept { update(data.data(), data.size()); }
 
 sha256::digest_type sha256::finish() noexcept {
-    const std::uint64_t bits = length_ * 8;
+    const std::uint64_t bits = buffer_.total() * 8;
     std::uint8_t pad[72] = {0x80};
-    const std::size_t pad_len = used_ < 56 ? 56 - used_ : 120 - used_;
-    update(pad, pad_len);
+    const std::size_t used = buffer_.pending();
+    update(pad, used < 56 ? 56 - used : 120 - used);
     std::uint8_t len[8];
     for (int i = 0; i < 8; ++i) len[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
     update(len, 8);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "framework/block_buffer.hpp"
+
 namespace qzr::root {
 
 class sha256 {
@@ -23,9 +25,7 @@ private:
     void blocks(const std::uint8_t* p, std::size_t count) noexcept;
 
     std::uint32_t state_[8];
-    std::uint64_t length_ = 0;
-    std::uint8_t buffer_[64];
-    std::size_t used_ = 0;
+    block_buffer<64> buffer_;
 };
 
 }  // namespace qzr::root
