@@ -10,7 +10,10 @@ endforeach()
 
 add_library(qzr_fmt STATIC "${QZR_DEPS_DIR}/fmt/src/format.cc")
 target_include_directories(qzr_fmt SYSTEM PUBLIC "${QZR_DEPS_DIR}/fmt/include")
+# Log lines never use locale-dependent formatting; keeping std::locale out
+# keeps the stub small.
+target_compile_definitions(qzr_fmt PUBLIC "FMT_STATIC_THOUSANDS_SEPARATOR=','")
 
 add_library(qzr_pugixml STATIC "${QZR_DEPS_DIR}/pugixml/src/pugixml.cpp")
 target_include_directories(qzr_pugixml SYSTEM PUBLIC "${QZR_DEPS_DIR}/pugixml/src")
-target_compile_definitions(qzr_pugixml PUBLIC PUGIXML_WCHAR_MODE)
+target_compile_definitions(qzr_pugixml PUBLIC PUGIXML_WCHAR_MODE PUGIXML_NO_STL)

@@ -1,7 +1,6 @@
 #include "veltro_sfx_lib/description/veltro_info.hpp"
 
 #include <cstdio>
-#include <sstream>
 
 #include "framework/utf.hpp"
 
@@ -32,11 +31,19 @@ void veltro_info::add_attribute(const pugi::xml_attribute& attribute) {
     doc_.document_element().append_copy(attribute);
 }
 
+namespace {
+// Collects the saved document without going through iostreams.
+struct string_writer final : pugi::xml_writer {
+    std::string text;
+    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
+};
+}  // namespace
+
 std::string veltro_info::to_string() const {
     std::lock_guard<std::mutex> guard(lock_);
-    std::ostringstream out;
+    string_writer out;
     doc_.save(out, L"\t", pugi::format_default, pugi::encoding_utf8);
-    return out.str();
+    return std::move(out.text);
 }
 
 bool veltro_info::save(const std::wstring& path) {
