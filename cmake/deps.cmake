@@ -17,3 +17,18 @@ target_compile_definitions(qzr_fmt PUBLIC "FMT_STATIC_THOUSANDS_SEPARATOR=','")
 add_library(qzr_pugixml STATIC "${QZR_DEPS_DIR}/pugixml/src/pugixml.cpp")
 target_include_directories(qzr_pugixml SYSTEM PUBLIC "${QZR_DEPS_DIR}/pugixml/src")
 target_compile_definitions(qzr_pugixml PUBLIC PUGIXML_WCHAR_MODE PUGIXML_NO_STL)
+
+# liblzma from the xz sources: LZMA-alone decoding in the stub, encoding in
+# the packer.
+set(BUILD_TESTING OFF)
+set(BUILD_SHARED_LIBS OFF)
+set(ENABLE_NLS OFF CACHE BOOL "" FORCE)
+set(CREATE_XZ_SYMLINKS OFF CACHE BOOL "" FORCE)
+set(CREATE_LZMA_SYMLINKS OFF CACHE BOOL "" FORCE)
+add_subdirectory("${QZR_DEPS_DIR}/xz" "${CMAKE_BINARY_DIR}/xz" EXCLUDE_FROM_ALL SYSTEM)
+# The xz build keeps its public headers private; expose them (and never the
+# host's copy) to our code.
+add_library(qzr_lzma INTERFACE)
+target_link_libraries(qzr_lzma INTERFACE liblzma)
+target_include_directories(qzr_lzma SYSTEM BEFORE INTERFACE "${QZR_DEPS_DIR}/xz/src/liblzma/api")
+target_compile_definitions(qzr_lzma INTERFACE LZMA_API_STATIC)
