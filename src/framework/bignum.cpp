@@ -1,0 +1,197 @@
+#include "framework/bignum.hpp"
+
+#include <algorithm>
+
+namespace qzr::root {
+
+namespace {
+
+// a - b over n limbs, returning the borrow.
+limb sub_n(limb* r, const limb* a, const limb* b, std::size_t n) noexcept {
+    limb borrow = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const limb ai = a[i];
+        const limb d = ai - b[i];
+        const limb d2 = d - borrow;
+        borrow = (ai < b[i]) | (d < borrow);
+        r[i] = d2;
+    }
+    return borrow;
+}
+
+// 2a mod m for a < m, by shift and conditional subtraction.
+void double_mod(bignum& a, const bignum& m) noexcept {
+    limb carry = 0;
+    for (std::size_t i = 0; i < m.size; ++i) {
+        const limb next = a.v[i] >> (limb_bits - 1);
+        a.v[i] = (a.v[i] << 1) | carry;
+        carry = next;
+    }
+    if (carry || a.compare(m) >= 0) sub_n(a.v.data(), a.v.data(), m.v.data(), m.size);
+}
+
+}  // namespace
+
+bool bignum::from_bytes(std::span<const std::uint8_t> be, bignum& out, std::size_t limbs) {
+    out = bignum{};
+    out.size = limbs;
+    std::size_t bit = 0;
+    for (std::size_t i = be.size(); i-- > 0; bit += 8) {
+        if (be[i] == 0) continue;
+        if (bit / limb_bits >= limbs) return false;
+        out.v[bit / limb_bits] |= static_cast<limb>(be[i]) << (bit % limb_bits);
+    }
+    return true;
+}
+
+void bignum::to_bytes(std::span<std::uint8_t> be) const {
+    std::fill(be.begin(), be.end(), 0);
+    for (std::size_t i = 0; i < be.size() && i / sizeof(limb) < size; ++i)
+        be[be.size() - 1 - i] = static_cast<std::uint8_t>(v[i / sizeof(limb)] >> (8 * (i % sizeof(limb))));
+}
+
+bool bignum::is_zero() const noexcept {
+    return std::all_of(v.begin(), v.begin() + size, [](limb x) { return x == 0; });
+}
+
+int bignum::compare(const bignum& o) const noexcept {
+    for (std::size_t i = std::max(size, o.size); i-- > 0;) {
+        const limb a = i < size ? v[i] : 0;
+        const limb b = i < o.size ? o.v[i] : 0;
+        if (a != b) return a < b ? -1 : 1;
+    }
+    return 0;
+}
+
+std::size_t bignum::bit_length() const noexcept {
+    for (std::size_t i = size; i-- > 0;)
+        if (v[i]) return i * limb_bits + (64 - static_cast<std::size_t>(__builtin_clzll(v[i])));
+    return 0;
+}
+
+montgomery::montgomery(const bignum& modulus) : m_(modulus) {
+    // Newton's iteration for m0^-1 mod 2^w; each step doubles the correct bits.
+    limb inv = 1;
+    for (int i = 0; i < 7; ++i) inv *= 2 - m_.v[0] * inv;
+    m0_inv_ = static_cast<limb>(0 - inv);
+    // R mod m and R^2 mod m by doubling from 1.
+    bignum x;
+    x.size = m_.size;
+    x.v[0] = 1;
+    const std::size_t r_bits = limb_bits * m_.size;
+    for (std::size_t i = 0; i < r_bits; ++i) double_mod(x, m_);
+    r_mod_m_ = x;
+    for (std::size_t i = 0; i < r_bits; ++i) double_mod(x, m_);
+    r2_mod_m_ = x;
+}
+
+void montgomery::multiply(const bignum& a, const bignum& b, bignum& out) const noexcept {
+    const std::size_t n = m_.size;
+    limb t[max_limbs + 2] = {};
+    const limb* m = m_.v.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        limb carry = 0;
+        const limb bi = b.v[i];
+        for (std::size_t j = 0; j < n; ++j) {
+            const double_limb s = static_cast<double_limb>(a.v[j]) * bi + t[j] + carry;
+            t[j] = static_cast<limb>(s);
+            carry = static_cast<limb>(s >> limb_bits);
+        }
+        double_limb s = static_cast<double_limb>(t[n]) + carry;
+        t[n] = static_cast<limb>(s);
+        t[n + 1] = static_cast<limb>(s >> limb_bits);
+
+        const limb q = t[0] * m0_inv_;
+        s = static_cast<double_limb>(q) * m[0] + t[0];
+        carry = static_cast<limb>(s >> limb_bits);
+        for (std::size_t j = 1; j < n; ++j) {
+            s = static_cast<double_limb>(q) * m[j] + t[j] + carry;
+            t[j - 1] = static_cast<limb>(s);
+            carry = static_cast<limb>(s >> limb_bits);
+        }
+        s = static_cast<double_limb>(t[n]) + carry;
+        t[n - 1] = static_cast<limb>(s);
+        t[n] = t[n + 1] + static_cast<limb>(s >> limb_bits);
+    }
+    out.size = n;
+    limb diff[max_limbs];
+    const limb borrow = sub_n(diff, t, m, n);
+    // t < 2m: take t - m unless that borrowed past the extra limb.
+    const bool use_diff = t[n] != 0 || !borrow;
+    std::copy_n(use_diff ? diff : t, n, out.v.begin());
+}
+
+bignum montgomery::to_form(const bignum& a) const noexcept {
+    bignum out;
+    multiply(a, r2_mod_m_, out);
+    return out;
+}
+
+bignum montgomery::from_form(const bignum& a) const noexcept {
+    bignum one_plain;
+    one_plain.size = m_.size;
+    one_plain.v[0] = 1;
+    bignum out;
+    multiply(a, one_plain, out);
+    return out;
+}
+
+bignum montgomery::power(const bignum& base, const bignum& e) const noexcept {
+    bignum acc = r_mod_m_;
+    for (std::size_t i = e.bit_length(); i-- > 0;) {
+        multiply(acc, acc, acc);
+        if (e.bit(i)) multiply(acc, base, acc);
+    }
+    return acc;
+}
+
+bignum montgomery::power2(const bignum& b1, const bignum& e1, const bignum& b2, const bignum& e2) const noexcept {
+    // Shamir's trick with two-bit windows on each exponent: a table of
+    // b1^i * b2^j for i, j in 0..3.
+    bignum table[16];
+    table[0] = r_mod_m_;
+    table[1] = b2;
+    table[4] = b1;
+    multiply(b2, b2, table[2]);
+    multiply(table[2], b2, table[3]);
+    multiply(b1, b1, table[8]);
+    multiply(table[8], b1, table[12]);
+    for (int i = 1; i < 4; ++i)
+        for (int j = 1; j < 4; ++j) multiply(table[i * 4], table[j], table[i * 4 + j]);
+
+    std::size_t bits = std::max(e1.bit_length(), e2.bit_length());
+    bits += bits & 1;
+    bignum acc = r_mod_m_;
+    bool started = false;
+    for (std::size_t i = bits; i >= 2; i -= 2) {
+        if (started) {
+            multiply(acc, acc, acc);
+            multiply(acc, acc, acc);
+        }
+        const unsigned d1 = (e1.bit(i - 1) << 1) | e1.bit(i - 2);
+        const unsigned d2 = (e2.bit(i - 1) << 1) | e2.bit(i - 2);
+        if (d1 | d2) {
+            if (started) multiply(acc, table[d1 * 4 + d2], acc);
+            else acc = table[d1 * 4 + d2];
+            started = true;
+        }
+    }
+    return acc;
+}
+
+bignum reduce(const bignum& x, const bignum& m) {
+    bignum r;
+    r.size = m.size;
+    for (std::size_t i = x.size * limb_bits; i-- > 0;) {
+        double_mod(r, m);
+        if (x.bit(i)) {
+            // r + 1 with r < m: at most m, so one conditional subtraction.
+            for (std::size_t k = 0; k < r.size && ++r.v[k] == 0; ++k) {
+            }
+            if (r.compare(m) >= 0) sub_n(r.v.data(), r.v.data(), m.v.data(), m.size);
+        }
+    }
+    return r;
+}
+
+}  // namespace qzr::root

@@ -1,0 +1,71 @@
+// Fixed-size unsigned integers and Montgomery arithmetic, as much as DSA
+// verification needs: numbers of up to 2048 bits, odd moduli, modular
+// multiplication and exponentiation. Values are public (signatures, keys),
+// so nothing here needs to run in constant time.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace qzr::root {
+
+#if defined(__SIZEOF_INT128__)
+using limb = std::uint64_t;
+using double_limb = unsigned __int128;
+#else
+using limb = std::uint32_t;
+using double_limb = std::uint64_t;
+#endif
+
+inline constexpr std::size_t limb_bits = sizeof(limb) * 8;
+inline constexpr std::size_t max_bits = 2048;
+inline constexpr std::size_t max_limbs = max_bits / limb_bits;
+
+// Little-endian limbs; only the first `size` limbs are meaningful.
+struct bignum {
+    std::array<limb, max_limbs> v{};
+    std::size_t size = 0;
+
+    // From big-endian bytes; false when the value needs more than max_bits.
+    static bool from_bytes(std::span<const std::uint8_t> big_endian, bignum& out, std::size_t limbs);
+    void to_bytes(std::span<std::uint8_t> big_endian) const;
+
+    bool is_zero() const noexcept;
+    int compare(const bignum& other) const noexcept;  // -1, 0, 1 over `size` limbs of both
+    bool bit(std::size_t index) const noexcept { return (v[index / limb_bits] >> (index % limb_bits)) & 1; }
+    std::size_t bit_length() const noexcept;
+};
+
+// Montgomery arithmetic modulo an odd number m of `size` limbs, R = 2^(limb
+// bits * size).
+class montgomery {
+public:
+    explicit montgomery(const bignum& modulus);
+
+    const bignum& modulus() const noexcept { return m_; }
+    std::size_t size() const noexcept { return m_.size; }
+
+    // a * b * R^-1 mod m, for a, b < m.
+    void multiply(const bignum& a, const bignum& b, bignum& out) const noexcept;
+    bignum to_form(const bignum& a) const noexcept;    // a * R mod m (a < m)
+    bignum from_form(const bignum& a) const noexcept;  // a * R^-1 mod m
+    bignum one() const noexcept { return r_mod_m_; }   // R mod m: 1 in Montgomery form
+
+    // base^e mod m with base and result in Montgomery form.
+    bignum power(const bignum& base_form, const bignum& exponent) const noexcept;
+    // b1^e1 * b2^e2 mod m (Montgomery form in and out), one pass of squarings.
+    bignum power2(const bignum& b1, const bignum& e1, const bignum& b2, const bignum& e2) const noexcept;
+
+private:
+    bignum m_;
+    limb m0_inv_ = 0;  // -m^-1 mod 2^limb_bits
+    bignum r_mod_m_;
+    bignum r2_mod_m_;
+};
+
+// x mod m for any x (bit by bit; for occasional use on short moduli).
+bignum reduce(const bignum& x, const bignum& m);
+
+}  // namespace qzr::root
