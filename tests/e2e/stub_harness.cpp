@@ -23,7 +23,11 @@ std::wstring own_folder() {
 
 }  // namespace
 
-std::wstring stub_path() { return path::join(own_folder(), L"veltro_sfx.exe"); }
+std::wstring packed_stub(const std::wstring& name) {
+    return path::join(path::join(own_folder(), L"e2e"), name + L".exe");
+}
+
+std::wstring stub_path() { return packed_stub(L"signed"); }
 
 std::wstring stub_copy(const std::wstring& file_name) {
     wchar_t tmp[MAX_PATH];

@@ -16,7 +16,10 @@ struct run_result {
     std::string log;  // sfx.log of this run, UTF-8 with its BOM
 };
 
-// The stub next to the test program.
+// A self-extractor packed for these tests (scripts/make-e2e-stubs): signed,
+// signed_v2, wrong_key, tampered, bare.
+std::wstring packed_stub(const std::wstring& name);
+// The signed self-extractor.
 std::wstring stub_path();
 // A copy of the stub under another file name (for per-program settings).
 std::wstring stub_copy(const std::wstring& file_name);

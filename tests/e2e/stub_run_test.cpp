@@ -113,7 +113,8 @@ TEST(StubRun, XperfKeepsAProtectedFolderWithTheHandOverFile) {
     const auto info = read_hand_over(folder);
     ASSERT_TRUE(info);
     EXPECT_EQ(std::wstring(info->doc.document_element().name()), L"veltro-info");
-    EXPECT_EQ(info->children, (std::vector<std::wstring>{L"sfx-cmd", L"session-id", L"temp-base-dir"}));
+    EXPECT_EQ(info->children, (std::vector<std::wstring>{L"file-list", L"file-mapping-sfx", L"sfx-cmd", L"session-id",
+                                                          L"temp-base-dir"}));
     EXPECT_EQ(info->text(L"sfx-cmd"), L"/silent /xperf \"/custom:a b\"");
     EXPECT_TRUE(uuid::has_uuid_shape(info->text(L"session-id")));
     EXPECT_EQ(info->text(L"temp-base-dir"), folder);
@@ -150,4 +151,51 @@ TEST(StubRun, VistaIsRefusedWithoutABoxWhenSilent) {
     EXPECT_TRUE(has_message(r, "*** Ending SFX after exception (45056, b000) ***"));
     EXPECT_FALSE(has_message_starting(r, "SFX started"));
     EXPECT_EQ(temp_folders(), before);
+}
+
+TEST(StubRun, TheStubRefusesToRunUnlessItsOwnSignatureVerifies) {
+    const auto before = temp_folders();
+    for (const wchar_t* name : {L"bare", L"tampered", L"wrong_key"}) {
+        const run_result r = run_stub(L"/silent", packed_stub(name));
+        ASSERT_FALSE(r.timed_out);
+        EXPECT_EQ(r.exit_code, 44024u) << utf::to_utf8(name);
+        EXPECT_TRUE(has_message(r, "SFX is not DSA signed!"));
+        EXPECT_TRUE(has_message(r, "*** Ending SFX after exception (44024, abf8) ***"));
+        EXPECT_FALSE(has_message_starting(r, "SFX temp folder")) << "nothing is prepared";
+        EXPECT_FALSE(has_message_starting(r, "Data file sha=")) << "the payload is not read";
+    }
+    EXPECT_EQ(temp_folders(), before);
+    const run_result v2 = run_stub(L"/silent", packed_stub(L"signed_v2"));
+    EXPECT_EQ(v2.exit_code, 2u) << "a version 2 signature verifies too";
+}
+
+TEST(StubRun, HandOverListsThePayloadAndTheInheritableHandle) {
+    const run_result r = run_stub(L"/silent /xperf");
+    ASSERT_FALSE(r.timed_out);
+    const std::wstring folder = created_folder(r);
+    const auto info = read_hand_over(folder);
+    ASSERT_TRUE(info);
+    const auto root = info->doc.document_element();
+    std::vector<std::wstring> aliases;
+    for (auto file : root.child(L"file-list").children(L"file")) {
+        aliases.emplace_back(file.child(L"alias").text().get());
+        EXPECT_EQ(std::wstring(file.child(L"sha-256").text().get()).size(), 64u);
+        EXPECT_EQ(file.child(L"timestamp").text().as_ullong(), 1700000000u);
+    }
+    EXPECT_EQ(aliases, (std::vector<std::wstring>{L"sfx-info.xml", L"data/setup.dat", L""}));
+    auto second = root.child(L"file-list").first_child().next_sibling();
+    EXPECT_EQ(second.child(L"flags").text().as_uint(), 1u);
+
+    // The entry's bytes sit at the listed offset of the stub's own file.
+    const std::string stub = read_file(stub_path());
+    auto first = root.child(L"file-list").first_child();
+    const std::string info_xml = stub.substr(first.child(L"offset").text().as_uint(), first.child(L"size").text().as_uint());
+    EXPECT_EQ(info_xml.rfind("<?xml", 0), 0u);
+
+    const std::wstring handle = root.child(L"file-mapping-sfx").child(L"handle").text().get();
+    EXPECT_GE(handle.size(), 8u);
+    EXPECT_EQ(handle.find_first_not_of(L"0123456789ABCDEF"), std::wstring::npos);
+    EXPECT_EQ(root.child(L"file-mapping-sfx").child(L"size").text().as_ullong(), stub.size());
+    EXPECT_TRUE(has_message_starting(r, "Data file sha='"));
+    sfx::temp_dir::remove(folder);
 }

@@ -47,10 +47,13 @@ struct fake_signature_factory : verify_signature_intf::factory {
             bool r;
             journal& j;
             v(bool r, journal& j) : r(r), j(j) {}
-            bool verify_file(const std::wstring& path) override {
+            bool dsa_signed(const std::wstring& path) override {
                 j.events.push_back(L"verify:" + path);
                 return r;
             }
+            bool dsa_signed_any(const std::wstring&) override { return false; }
+            bool dsa_signed_handle(void*) override { return false; }
+            bool dsa_signed_block(const std::uint8_t*, std::size_t) override { return false; }
         };
         return std::make_shared<v>(result, j);
     }
@@ -79,7 +82,9 @@ struct fake_payload_factory : payload_intf::factory {
         pugi::xml_document d;
         info->add_node(d.append_child(L"file-list"));
         struct p : payload_intf {
-            std::size_t file_count() const override { return 0; }
+            std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring&) override { return nullptr; }
+            std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring&) override { return nullptr; }
+            std::vector<std::wstring> aliases() const override { return {}; }
         };
         return std::make_shared<p>();
     }

@@ -1,25 +1,41 @@
-// The index of the payload appended to the stub's own executable.
+// The index of the payload appended to the stub's own executable, and the
+// extraction of one entry.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qzr::sfx {
 
 class veltro_info_intf;
+
+class unpacker_intf {
+public:
+    // Creates (or replaces) the file with the entry's verified content; no
+    // file remains when this fails.
+    virtual void unpack_to_file(const std::wstring& path) = 0;
+    virtual std::vector<std::uint8_t> unpack_data() = 0;
+    virtual ~unpacker_intf() = default;
+};
 
 class payload_intf {
 public:
     struct factory {
         virtual ~factory() = default;
         // Opens the payload of the executable at program_path and writes its
-        // file list into the hand-over document.
+        // file list and mapping into the hand-over document.
         virtual std::shared_ptr<payload_intf> create(const std::wstring& program_path,
                                                      const std::shared_ptr<veltro_info_intf>& info) const = 0;
     };
 
+    // None when no entry without alias has this digest text.
+    virtual std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring& sha) = 0;
+    // None when no entry has this alias (exact, case-sensitive).
+    virtual std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring& alias) = 0;
+    virtual std::vector<std::wstring> aliases() const = 0;
     virtual ~payload_intf() = default;
-    virtual std::size_t file_count() const = 0;
 };
 
 }  // namespace qzr::sfx

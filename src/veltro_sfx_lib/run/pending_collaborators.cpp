@@ -7,16 +7,6 @@ namespace qzr::sfx::pending {
 
 namespace {
 
-class signature final : public verify_signature_intf {
-public:
-    bool verify_file(const std::wstring&) override { return true; }
-};
-
-class payload final : public payload_intf {
-public:
-    std::size_t file_count() const override { return 0; }
-};
-
 class preparation final : public prepare_setup_intf {
 public:
     void prepare(std::wstring& master, const show_splash_callback&, const progress_callback&) override {
@@ -62,13 +52,6 @@ public:
 };
 
 }  // namespace
-
-std::shared_ptr<verify_signature_intf> signature_factory::create() const { return std::make_shared<signature>(); }
-
-std::shared_ptr<payload_intf> payload_factory::create(const std::wstring&,
-                                                      const std::shared_ptr<veltro_info_intf>&) const {
-    return std::make_shared<payload>();
-}
 
 std::shared_ptr<prepare_setup_intf> prepare_factory::create(const sfx_data_holder&) const {
     return std::make_shared<preparation>();

@@ -1,28 +1,16 @@
 // Collaborators of the run whose real implementations have not landed yet.
-// Each does nothing observable: the signature check passes, the payload is
-// empty, preparation names no setup master (so a run ends with a clear
-// error), reporting sends nothing and there are no proxy settings. Replace
-// each one as its component arrives.
+// Each does nothing observable: preparation names no setup master (so a run
+// ends with a clear error), reporting sends nothing and there are no proxy
+// settings. Replace each one as its component arrives.
 #pragma once
 
 #include "veltro_sfx_lib/launch/secure_process_launcher_intf.hpp"
 #include "veltro_sfx_lib/network/sfx_proxy_parser_intf.hpp"
-#include "veltro_sfx_lib/payload/payload_intf.hpp"
 #include "veltro_sfx_lib/reporting/sfx_reporting_intf.hpp"
 #include "veltro_sfx_lib/setup/prepare_setup_intf.hpp"
-#include "veltro_sfx_lib/signature/verify_signature_intf.hpp"
 #include "veltro_sfx_lib/ui/splash_window_intf.hpp"
 
 namespace qzr::sfx::pending {
-
-struct signature_factory final : verify_signature_intf::factory {
-    std::shared_ptr<verify_signature_intf> create() const override;
-};
-
-struct payload_factory final : payload_intf::factory {
-    std::shared_ptr<payload_intf> create(const std::wstring& program_path,
-                                         const std::shared_ptr<veltro_info_intf>& info) const override;
-};
 
 struct prepare_factory final : prepare_setup_intf::factory {
     std::shared_ptr<prepare_setup_intf> create(const sfx_data_holder& context) const override;

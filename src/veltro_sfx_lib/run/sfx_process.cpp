@@ -48,7 +48,7 @@ std::uint32_t sfx_process::run(const std::wstring& program_path, const std::wstr
     bool is_signed = false;
     {
         const auto redirection = f_.host->disable_fs_redirection();
-        is_signed = f_.signature->create()->verify_file(program_path);
+        is_signed = f_.signature->create()->dsa_signed(program_path);
     }
     if (!is_signed) {
         QZR_LOG_ERROR(L"SFX is not DSA signed!");

@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "veltro_sfx_lib/payload/payload.hpp"
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
+#include "veltro_sfx_lib/signature/verify_signature.hpp"
 #include "veltro_sfx_lib/run/pending_collaborators.hpp"
 #include "win/process_info.hpp"
 
@@ -36,10 +38,10 @@ std::uint32_t sfx_process_host::splash_colour() const {
 
 sfx_collaborators default_collaborators() {
     sfx_collaborators c;
-    c.signature = std::make_shared<pending::signature_factory>();
+    c.signature = std::make_shared<verify_signature::factory>();
     c.temp_dir = std::make_shared<temp_dir::factory>();
     c.values = std::make_shared<value_holder::factory>();
-    c.payload = std::make_shared<pending::payload_factory>();
+    c.payload = std::make_shared<payload::factory>();
     c.splash = std::make_shared<pending::splash_factory>();
     c.prepare = std::make_shared<pending::prepare_factory>();
     c.launcher = std::make_shared<pending::launcher_factory>();

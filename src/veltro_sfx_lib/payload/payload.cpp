@@ -1,0 +1,81 @@
+#include "veltro_sfx_lib/payload/payload.hpp"
+
+#include "framework/text_format.hpp"
+#include "log/logger.hpp"
+#include "win/file_stream_writter.hpp"
+#include "win/hash_file.hpp"
+#include "win/process_info.hpp"
+#include "win/system_error.hpp"
+
+namespace qzr::sfx {
+
+std::shared_ptr<payload_intf> payload::factory::create(const std::wstring& program_path,
+                                                       const std::shared_ptr<veltro_info_intf>& info) const {
+    return std::make_shared<payload>(program_path, *info);
+}
+
+payload::payload(const std::wstring& program_path, veltro_info_intf& info) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    {
+        const win::fs_redirection_auto redirection;
+        file_ = std::make_shared<win::file_handle>(::CreateFileW(program_path.c_str(), FILE_READ_DATA,
+                                                                 FILE_SHARE_READ | FILE_SHARE_DELETE, &inheritable,
+                                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    if (!*file_) {
+        const DWORD err = ::GetLastError();
+        QZR_LOG_ERROR(L"Payload: Failed to open sfx file '%s', %u", program_path, err);
+        throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Failed to open sfx file.");
+    }
+    mapping_ = std::make_shared<files::file_mapping>();
+    mapping_->open(file_->get(), &inheritable, true);
+
+    pugi::xml_document scratch;
+    auto file_list = scratch.append_child(L"file-list");
+    index_ = std::make_unique<payload_index>(mapping_, file_list);
+    info.add_node(file_list);
+
+    auto mapping_sfx = scratch.append_child(L"file-mapping-sfx");
+    mapping_sfx.append_child(L"handle").text().set(
+        text::format(L"%08llX", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(file_->get())))
+            .c_str());
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file_->get(), &size)) {
+        QZR_LOG_WARNING(L"Get file size of SFX fail %d", static_cast<std::int32_t>(::GetLastError()));
+        size.QuadPart = 0;
+    }
+    mapping_sfx.append_child(L"size").text().set(std::to_wstring(size.QuadPart).c_str());
+    info.add_node(mapping_sfx);
+}
+
+std::shared_ptr<unpacker_intf> payload::find_by_sha(const std::wstring& sha) {
+    const file_info* f = index_->find_by_sha(sha);
+    return f ? std::make_shared<unpacker>(mapping_, *f) : nullptr;
+}
+
+std::shared_ptr<unpacker_intf> payload::find_by_alias(const std::wstring& alias) {
+    const file_info* f = index_->find_by_alias(alias);
+    return f ? std::make_shared<unpacker>(mapping_, *f) : nullptr;
+}
+
+std::vector<std::wstring> payload::aliases() const { return index_->aliases(); }
+
+std::vector<std::uint8_t> unpacker::unpack_data() { return unpack_entry(mapping_->view(), entry_); }
+
+void unpacker::unpack_to_file(const std::wstring& path) {
+    win::file_handle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) win::raise_last_error(L"Unable to create file '%ls'!", path);
+    try {
+        packers::file_stream_writter writer(file.get());
+        write_entry(mapping_->view(), entry_, writer);
+        if (!entry_.sha.empty()) check_entry_digest(entry_, root::hash_file(file.get()).bytes());
+    } catch (...) {
+        // Nothing partial or unverified stays behind.
+        FILE_DISPOSITION_INFO info{TRUE};
+        ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &info, sizeof info);
+        throw;
+    }
+}
+
+}  // namespace qzr::sfx

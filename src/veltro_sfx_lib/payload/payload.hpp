@@ -1,0 +1,48 @@
+// The payload of the stub's own executable: opened inheritable and mapped
+// once for the whole run, so the setup master can read entries straight from
+// the file through the handle it inherits.
+#pragma once
+
+#include <memory>
+
+#include "veltro_sfx_lib/description/veltro_info.hpp"
+#include "veltro_sfx_lib/payload/payload_index.hpp"
+#include "veltro_sfx_lib/payload/payload_intf.hpp"
+#include "win/file_mapping.hpp"
+#include "win/handle.hpp"
+
+namespace qzr::sfx {
+
+class payload final : public payload_intf {
+public:
+    struct factory : payload_intf::factory {
+        std::shared_ptr<payload_intf> create(const std::wstring& program_path,
+                                             const std::shared_ptr<veltro_info_intf>& info) const override;
+    };
+
+    payload(const std::wstring& program_path, veltro_info_intf& info);
+
+    std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring& sha) override;
+    std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring& alias) override;
+    std::vector<std::wstring> aliases() const override;
+
+private:
+    std::shared_ptr<win::file_handle> file_;
+    std::shared_ptr<files::file_mapping> mapping_;
+    std::unique_ptr<payload_index> index_;
+};
+
+class unpacker final : public unpacker_intf {
+public:
+    unpacker(std::shared_ptr<const files::mapped_file_intf> mapping, file_info entry)
+        : mapping_(std::move(mapping)), entry_(std::move(entry)) {}
+
+    void unpack_to_file(const std::wstring& path) override;
+    std::vector<std::uint8_t> unpack_data() override;
+
+private:
+    std::shared_ptr<const files::mapped_file_intf> mapping_;
+    file_info entry_;
+};
+
+}  // namespace qzr::sfx
