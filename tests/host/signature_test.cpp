@@ -10,6 +10,11 @@
 
 #include <unistd.h>
 
+#include <openssl/bn.h>
+#include <openssl/dsa.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
 #include "../support/pe_image.hpp"
 #include "framework/hex.hpp"
 #include "openssl_signer.hpp"
@@ -212,4 +217,39 @@ TEST(Signature, SignedByPythonCryptography) {
     EXPECT_EQ(verify(signed_data), 4);
     signed_data[5] ^= 0x80;
     EXPECT_EQ(verify(signed_data), 0);
+}
+
+// OpenSSL's own DSA signing (random nonces), independent of the packer's.
+TEST(Signature, SignedByOpenSslItself) {
+    FILE* f = std::fopen(key_path(4).c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+    std::fclose(f);
+    ASSERT_NE(key, nullptr);
+    const pack::digest_signer openssl = [key](const std::array<std::uint8_t, 32>& digest) {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+        EVP_PKEY_sign_init(ctx);
+        unsigned char der[128];
+        std::size_t length = sizeof der;
+        EXPECT_EQ(EVP_PKEY_sign(ctx, der, &length, digest.data(), digest.size()), 1);
+        EVP_PKEY_CTX_free(ctx);
+        const unsigned char* p = der;
+        DSA_SIG* sig = d2i_DSA_SIG(nullptr, &p, static_cast<long>(length));
+        const BIGNUM *r, *s;
+        DSA_SIG_get0(sig, &r, &s);
+        pack::signature_pair out;
+        BN_bn2binpad(r, out.first.data(), 32);
+        BN_bn2binpad(s, out.second.data(), 32);
+        DSA_SIG_free(sig);
+        return out;
+    };
+    for (int round = 0; round < 5; ++round) {
+        auto data = blob(777, static_cast<unsigned>(round));
+        pack::append_binary_signature(data, round % 2 ? 2 : 3, openssl, false);
+        EXPECT_EQ(verify(data), 4);
+        std::string doc = "<a>" + std::to_string(round) + "</a>";
+        pack::append_text_signature(doc, 3, openssl);
+        EXPECT_EQ(verify(doc), 4);
+    }
+    EVP_PKEY_free(key);
 }

@@ -315,14 +315,19 @@ int list_or_extract(arguments& args, bool extract) {
         return 0;
     }
     if (out.empty() || (!all && alias.empty() && sha.empty())) throw usage_error("extract needs --out and a choice");
-    int written = 0;
+    // Every chosen entry is decoded and checked before the first file is
+    // written: a damaged payload yields nothing rather than some of it.
+    std::vector<std::pair<std::string, bytes>> chosen;
     for (const auto& e : entries) {
         const bool wanted = all || (!alias.empty() && utf::to_utf8(e.alias) == alias) ||
                             (!sha.empty() && utf::to_utf8(e.sha) == sha);
         if (!wanted) continue;
-        const bytes content = sfx::unpack_entry(mapping->view(), e);
         const std::string name = e.alias.empty() ? utf::to_utf8(e.sha) : base_name(utf::to_utf8(e.alias));
         if (name.empty() || name == "." || name == "..") throw std::runtime_error("entry name unusable as a file name");
+        chosen.emplace_back(name, sfx::unpack_entry(mapping->view(), e));
+    }
+    int written = 0;
+    for (const auto& [name, content] : chosen) {
         write_file(out + "/" + name, content);
         std::cout << out << "/" << name << "\n";
         ++written;
