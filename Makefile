@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets.
 #   make demo   build everything and run the stub under wine64
 #   make test   build the three presets and run every test
-.PHONY: all bootstrap build native win32 win64 demo test clean
+.PHONY: all bootstrap build native win32 win64 demo test bench clean
 
 JOBS ?= $(shell nproc)
 
@@ -23,6 +23,9 @@ test: build
 	@ctest --preset native -j $(JOBS)
 	@ctest --test-dir build/win32 -j $(JOBS) --output-on-failure
 	@ctest --preset win64 -j $(JOBS)
+
+bench:
+	@scripts/bench
 
 clean:
 	rm -rf build

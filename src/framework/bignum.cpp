@@ -85,15 +85,20 @@ montgomery::montgomery(const bignum& modulus) : m_(modulus) {
     r2_mod_m_ = x;
 }
 
-void montgomery::multiply(const bignum& a, const bignum& b, bignum& out) const noexcept {
-    const std::size_t n = m_.size;
+namespace {
+
+// One Montgomery product (CIOS). N is a compile-time limb count for the sizes
+// DSA uses, so the loops unroll; 0 means "n at run time".
+template <std::size_t N>
+void mont_multiply(const limb* a, const limb* b, const limb* m, limb m0_inv, std::size_t n_runtime,
+                   limb* out) noexcept {
+    const std::size_t n = N ? N : n_runtime;
     limb t[max_limbs + 2] = {};
-    const limb* m = m_.v.data();
     for (std::size_t i = 0; i < n; ++i) {
         limb carry = 0;
-        const limb bi = b.v[i];
+        const limb bi = b[i];
         for (std::size_t j = 0; j < n; ++j) {
-            const double_limb s = static_cast<double_limb>(a.v[j]) * bi + t[j] + carry;
+            const double_limb s = static_cast<double_limb>(a[j]) * bi + t[j] + carry;
             t[j] = static_cast<limb>(s);
             carry = static_cast<limb>(s >> limb_bits);
         }
@@ -101,7 +106,7 @@ void montgomery::multiply(const bignum& a, const bignum& b, bignum& out) const n
         t[n] = static_cast<limb>(s);
         t[n + 1] = static_cast<limb>(s >> limb_bits);
 
-        const limb q = t[0] * m0_inv_;
+        const limb q = t[0] * m0_inv;
         s = static_cast<double_limb>(q) * m[0] + t[0];
         carry = static_cast<limb>(s >> limb_bits);
         for (std::size_t j = 1; j < n; ++j) {
@@ -113,12 +118,25 @@ void montgomery::multiply(const bignum& a, const bignum& b, bignum& out) const n
         t[n - 1] = static_cast<limb>(s);
         t[n] = t[n + 1] + static_cast<limb>(s >> limb_bits);
     }
-    out.size = n;
     limb diff[max_limbs];
     const limb borrow = sub_n(diff, t, m, n);
     // t < 2m: take t - m unless that borrowed past the extra limb.
     const bool use_diff = t[n] != 0 || !borrow;
-    std::copy_n(use_diff ? diff : t, n, out.v.begin());
+    std::copy_n(use_diff ? diff : t, n, out);
+}
+
+constexpr std::size_t dsa_q_limbs = 256 / limb_bits;
+
+}  // namespace
+
+void montgomery::multiply(const bignum& a, const bignum& b, bignum& out) const noexcept {
+    const std::size_t n = m_.size;
+    limb result[max_limbs];
+    if (n == max_limbs) mont_multiply<max_limbs>(a.v.data(), b.v.data(), m_.v.data(), m0_inv_, n, result);
+    else if (n == dsa_q_limbs) mont_multiply<dsa_q_limbs>(a.v.data(), b.v.data(), m_.v.data(), m0_inv_, n, result);
+    else mont_multiply<0>(a.v.data(), b.v.data(), m_.v.data(), m0_inv_, n, result);
+    out.size = n;
+    std::copy_n(result, n, out.v.begin());
 }
 
 bignum montgomery::to_form(const bignum& a) const noexcept {

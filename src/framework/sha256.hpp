@@ -28,4 +28,13 @@ private:
     block_buffer<64> buffer_;
 };
 
+// The compression function over whole 64-byte blocks, two ways: portable C++
+// and the x86 SHA extensions. sha256 picks the second at run time where the
+// processor has it; both give identical results.
+namespace sha256_impl {
+void blocks_portable(std::uint32_t state[8], const std::uint8_t* p, std::size_t count) noexcept;
+void blocks_sha_extensions(std::uint32_t state[8], const std::uint8_t* p, std::size_t count) noexcept;
+bool cpu_has_sha_extensions() noexcept;
+}  // namespace sha256_impl
+
 }  // namespace qzr::root

@@ -116,6 +116,26 @@ TEST_F(Packer, EntriesDecodeWithTheXzTool) {
     EXPECT_EQ(sh("xz --format=lzma -dc " + at("entry.lzma") + " | cmp - " + at("setup.bin")).status, 0);
 }
 
+TEST_F(Packer, ManifestNamesEntriesKindsAndTimes) {
+    write_file(at("list.txt"), "# kind alias path [timestamp]\n"
+                               "stored sfx-info.xml " + at("sfx-info.xml") + " 42\n"
+                               "\n"
+                               "lzma - " + at("setup.bin") + "\n");
+    ASSERT_EQ(sh(packer + " pack --stub " + at("stub.exe") + " --out " + at("m.exe") + " --timestamp 7 --manifest " +
+                 at("list.txt"))
+                  .status,
+              0);
+    const result list = sh(packer + " list " + at("m.exe"));
+    EXPECT_NE(list.output.find("sfx-info.xml\t"), std::string::npos);
+    EXPECT_NE(list.output.find("\t42\tstored"), std::string::npos);
+    EXPECT_NE(list.output.find("\n-\t"), std::string::npos);
+    EXPECT_NE(list.output.find("\tlzma"), std::string::npos);
+    write_file(at("bad.txt"), "zip name " + at("setup.bin") + "\n");
+    const result bad = sh(packer + " pack --stub " + at("stub.exe") + " --out " + at("n.exe") + " --manifest " + at("bad.txt"));
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.output.find("bad.txt:1:"), std::string::npos);
+}
+
 TEST_F(Packer, SignsDocumentsAndFiles) {
     ASSERT_EQ(sh(packer + " sign-xml " + at("sfx-info.xml") + " " + at("signed.xml") + " --line-end crlf").status, 0);
     const std::string doc = read_file(at("signed.xml"));

@@ -147,3 +147,17 @@ TEST(Errors, MessageCodeAndFallbackText) {
     EXPECT_EQ(exceptions::error("plain").code(), -1);
     EXPECT_STREQ(exceptions::error(std::wstring(L"\u00e9")).what(), "\xC3\xA9");
 }
+
+TEST(Sha256, ProcessorExtensionsGiveTheSameResult) {
+    if (!root::sha256_impl::cpu_has_sha_extensions()) GTEST_SKIP() << "no SHA extensions on this processor";
+    std::uint32_t seed = 12345;
+    for (std::size_t blocks : {1u, 2u, 3u, 17u, 1000u}) {
+        std::vector<std::uint8_t> data(blocks * 64);
+        for (auto& b : data) b = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+        std::uint32_t a[8] = {1, 2, 3, 4, 5, 6, 7, 0xFFFFFFFF}, b[8];
+        std::copy(std::begin(a), std::end(a), b);
+        root::sha256_impl::blocks_portable(a, data.data(), blocks);
+        root::sha256_impl::blocks_sha_extensions(b, data.data(), blocks);
+        EXPECT_TRUE(std::equal(std::begin(a), std::end(a), std::begin(b))) << blocks;
+    }
+}
