@@ -197,6 +197,54 @@ bignum montgomery::power2(const bignum& b1, const bignum& e1, const bignum& b2, 
     return acc;
 }
 
+montgomery::comb_table montgomery::make_comb(const bignum& base_form) const noexcept {
+    comb_table t;
+    bignum powers[4];
+    powers[0] = base_form;
+    for (int k = 1; k < 4; ++k) {
+        powers[k] = powers[k - 1];
+        for (std::size_t i = 0; i < comb_span; ++i) multiply(powers[k], powers[k], powers[k]);
+    }
+    t.entry[0] = r_mod_m_;
+    for (unsigned j = 1; j < 16; ++j) {
+        const unsigned low = static_cast<unsigned>(__builtin_ctz(j));
+        const unsigned rest = j & (j - 1);
+        if (rest == 0) t.entry[j] = powers[low];
+        else multiply(t.entry[rest], powers[low], t.entry[j]);
+    }
+    return t;
+}
+
+bignum montgomery::comb_power2(const comb_table& t1, const bignum& e1, const comb_table& t2,
+                               const bignum& e2) const noexcept {
+    const auto digit = [](const bignum& e, std::size_t i) {
+        unsigned d = 0;
+        for (unsigned k = 0; k < 4; ++k) {
+            const std::size_t bit = i + comb_span * k;
+            if (bit / limb_bits < e.size && e.bit(bit)) d |= 1u << k;
+        }
+        return d;
+    };
+    bignum acc = r_mod_m_;
+    bool started = false;
+    for (std::size_t i = comb_span; i-- > 0;) {
+        if (started) multiply(acc, acc, acc);
+        const unsigned d1 = digit(e1, i);
+        const unsigned d2 = digit(e2, i);
+        if (d1) {
+            if (started) multiply(acc, t1.entry[d1], acc);
+            else acc = t1.entry[d1];
+            started = true;
+        }
+        if (d2) {
+            if (started) multiply(acc, t2.entry[d2], acc);
+            else acc = t2.entry[d2];
+            started = true;
+        }
+    }
+    return acc;
+}
+
 bignum reduce(const bignum& x, const bignum& m) {
     bignum r;
     r.size = m.size;

@@ -58,6 +58,17 @@ public:
     // b1^e1 * b2^e2 mod m (Montgomery form in and out), one pass of squarings.
     bignum power2(const bignum& b1, const bignum& e1, const bignum& b2, const bignum& e2) const noexcept;
 
+    // Fixed-base comb for exponents below 2^(4 * comb_span): entry j is
+    // base^(sum of 2^(comb_span * k) over the set bits k of j). Built once for
+    // a base that is used again and again (a domain's generator, a key).
+    static constexpr std::size_t comb_span = 64;
+    struct comb_table {
+        bignum entry[16];
+    };
+    comb_table make_comb(const bignum& base_form) const noexcept;
+    // t1^e1 * t2^e2 with both exponents below 2^256: 64 squarings in all.
+    bignum comb_power2(const comb_table& t1, const bignum& e1, const comb_table& t2, const bignum& e2) const noexcept;
+
 private:
     bignum m_;
     limb m0_inv_ = 0;  // -m^-1 mod 2^limb_bits

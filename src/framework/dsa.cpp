@@ -1,8 +1,21 @@
 #include "framework/dsa.hpp"
 
+#include <map>
+
 namespace qzr::root {
 
 namespace {
+
+// Comb tables of public keys, built the first time a key is used: the stub
+// checks every file with the same few keys.
+const montgomery::comb_table& key_comb(const montgomery& mp, const std::uint8_t* y_id, const bignum& y) {
+    static std::mutex lock;
+    static std::map<const std::uint8_t*, std::unique_ptr<montgomery::comb_table>> tables;
+    std::lock_guard<std::mutex> guard(lock);
+    auto& slot = tables[y_id];
+    if (!slot) slot = std::make_unique<montgomery::comb_table>(mp.make_comb(mp.to_form(y)));
+    return *slot;
+}
 
 constexpr std::size_t p_limbs = dsa_p_bytes * 8 / limb_bits;
 constexpr std::size_t q_limbs = dsa_q_bytes * 8 / limb_bits;
@@ -20,7 +33,8 @@ const dsa_domain::prepared* dsa_domain::get() const {
         montgomery mp(p);
         montgomery mq(q);
         const bignum g_form = mp.to_form(g);
-        prepared_.reset(new prepared{std::move(mp), std::move(mq), g_form, q});
+        const auto g_comb = mp.make_comb(g_form);
+        prepared_.reset(new prepared{std::move(mp), std::move(mq), g_form, q, g_comb});
     });
     return prepared_.get();
 }
@@ -60,7 +74,7 @@ bool dsa_verify(const dsa_public_key& key, std::span<const std::uint8_t, 32> dig
 
     // v = (g^u1 y^u2 mod p) mod q.
     const montgomery& mp = d->mp;
-    const bignum product = mp.from_form(mp.power2(d->g_form, u1, mp.to_form(y), u2));
+    const bignum product = mp.from_form(mp.comb_power2(d->g_comb, u1, key_comb(mp, key.y.data(), y), u2));
     const bignum v = reduce(product, d->q);
     return v.compare(r) == 0;
 }

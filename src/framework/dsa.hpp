@@ -25,6 +25,7 @@ public:
         montgomery mq;
         bignum g_form;  // g in Montgomery form modulo p
         bignum q;
+        montgomery::comb_table g_comb;
     };
     // Null when the parameters are malformed (even modulus, wrong sizes).
     const prepared* get() const;

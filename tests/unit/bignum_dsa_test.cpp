@@ -113,3 +113,24 @@ TEST(DsaKeySets, OrderAndUnknownSets) {
     EXPECT_NE(sfx::keys::key(3).domain, sfx::keys::key(2).domain);
     EXPECT_EQ(sfx::keys::key(10).domain, sfx::keys::key(1).domain);
 }
+
+TEST(Montgomery, CombAgreesWithTheLadder) {
+    const auto* d = sfx::keys::key(4).domain->get();
+    const montgomery& mp = d->mp;
+    std::mt19937_64 rng(7);
+    bignum y;
+    bignum::from_bytes(sfx::keys::key(4).y, y, mp.size());
+    const bignum y_form = mp.to_form(y);
+    const auto y_comb = mp.make_comb(y_form);
+    for (int round = 0; round < 4; ++round) {
+        std::array<std::uint8_t, 32> a{}, b{};
+        for (auto& x : a) x = static_cast<std::uint8_t>(rng());
+        for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+        if (round == 0) a.fill(0);
+        if (round == 1) b.fill(0xFF);
+        bignum e1, e2;
+        bignum::from_bytes(a, e1, 256 / limb_bits);
+        bignum::from_bytes(b, e2, 256 / limb_bits);
+        EXPECT_EQ(mp.comb_power2(d->g_comb, e1, y_comb, e2).compare(mp.power2(d->g_form, e1, y_form, e2)), 0) << round;
+    }
+}
