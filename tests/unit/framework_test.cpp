@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 
+#include "framework/digest.hpp"
 #include "framework/errors.hpp"
 #include "framework/hex.hpp"
 #include "framework/md5.hpp"
@@ -160,4 +161,20 @@ TEST(Sha256, ProcessorExtensionsGiveTheSameResult) {
         root::sha256_impl::blocks_sha_extensions(b, data.data(), blocks);
         EXPECT_TRUE(std::equal(std::begin(a), std::end(a), std::begin(b))) << blocks;
     }
+}
+
+TEST(Digest, HexTextRules) {
+    const auto d = root::digest::from_hex(L"00aBfF");
+    EXPECT_EQ(d.bytes(), (std::vector<std::uint8_t>{0x00, 0xAB, 0xFF}));
+    EXPECT_TRUE(root::digest::from_hex(L"").empty());
+    EXPECT_TRUE(root::digest::from_hex(L"abc").empty()) << "odd length never matches a real digest";
+    try {
+        root::digest::from_hex(L"zz");
+        FAIL();
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "invalid hex_char_value<wchar_t>");
+    }
+    EXPECT_EQ(root::digest::from_hex(L"0102"), root::digest(std::vector<std::uint8_t>{1, 2}));
+    EXPECT_FALSE(root::digest::from_hex(L"0102") == root::digest::from_hex(L"010200"));
+    EXPECT_EQ(root::hash_buffer({}).bytes().size(), 32u);
 }
