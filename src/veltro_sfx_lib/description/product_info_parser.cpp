@@ -1,0 +1,83 @@
+#include "veltro_sfx_lib/description/product_info_parser.hpp"
+
+#include "framework/errors.hpp"
+#include "framework/file_writer.hpp"
+#include "log/logger.hpp"
+#include "repository/conditions/condition_kinds.hpp"
+#include "veltro_sfx_lib/run/command_line.hpp"
+#include "veltro_sfx_lib/run/value_holder.hpp"
+
+namespace qzr::sfx {
+
+namespace rc = repository::conditions;
+
+product_info_parser::product_info_parser(const sfx_data_holder& context,
+                                         std::shared_ptr<const rc::host_facts_intf> host)
+    : context_(context), host_(std::move(host)) {}
+
+void product_info_parser::parse_data(const std::vector<std::uint8_t>& data) {
+    if (data.empty()) throw qzr::exceptions::error("Product-info data are empty.");
+    const pugi::xml_parse_result parsed = doc_.load_buffer(data.data(), data.size());
+    if (!parsed) {
+        QZR_LOG_ERROR("Failed to parse product-info data, %s.", parsed.description());
+        throw qzr::exceptions::error("Product-info data can't be parsed.");
+    }
+    raw_ = data;
+
+    std::vector<file_info> files;
+    for (const pugi::xpath_node group : doc_.select_nodes(L"product-info/setup-files")) {
+        if (!check_conditions(group.node())) continue;
+        for (const pugi::xpath_node file : group.node().select_nodes(L"file")) {
+            const pugi::xml_node f = file.node();
+            if (!check_conditions(f)) continue;
+            files.push_back({f.child(L"name").text().get(), f.child(L"sha-256").text().get(),
+                             f.child(L"timestamp").text().as_llong(0), f.child(L"size").text().as_llong(0)});
+        }
+    }
+    files_ = std::move(files);
+
+    product_.name = doc_.select_node(L"product-info/name").node().text().get();
+    product_.version = doc_.select_node(L"product-info/version").node().text().get();
+    product_.arm64 =
+        pugi::xpath_query(L"//file[contains(name,'veltro.exe')] and .//os[@platform='arm64']").evaluate_boolean(doc_);
+}
+
+pugi::xml_node product_info_parser::get_setup_commands() const {
+    for (const pugi::xpath_node candidate : doc_.select_nodes(L"product-info/setup-commands"))
+        if (check_conditions(candidate.node())) return candidate.node();
+    QZR_LOG_ERROR(L"The <setup-commands> element is not presented in product-info.xml!");
+    return pugi::xml_node();
+}
+
+bool product_info_parser::check_conditions(const pugi::xml_node& node) const {
+    try {
+        const auto context = create_context();
+        rc::condition_root first;
+        first.load(node.child(L"conditions"), *context);
+        if (!first.evaluate(*context)) return false;
+        rc::condition_root second;
+        second.load(node.child(L"conditions2"), *context);
+        return second.evaluate(*context);
+    } catch (const qzr::exceptions::error&) {
+        return false;
+    }
+}
+
+std::unique_ptr<rc::basic_context> product_info_parser::create_context() const {
+    auto context = std::make_unique<rc::basic_context>();
+    context->factory = rc::make_condition_factory();
+    auto expander = std::make_shared<repository::light_expander>();
+    expander->set(L"%VELTRO_IS_MAIN_PRODUCT%", L"1");
+    expander->set(L"%VELTRO_IS_SFX%", L"1");
+    expander->set(L"%VELTRO_IS_MASTER%", L"1");
+    const bool silent_parameter = context_.params && context_.params->get(keys::silent, L"") == L"1";
+    const bool silent_switch = context_.command && context_.command->has(L"silent");
+    expander->set(L"%VELTRO_IS_SILENT%", silent_parameter && !silent_switch ? L"1" : L"0");
+    context->expander = expander;
+    context->host = host_ ? host_ : rc::running_host();
+    return context;
+}
+
+void product_info_parser::save(const std::wstring& path) const { files::write_whole_file(path, raw_); }
+
+}  // namespace qzr::sfx
