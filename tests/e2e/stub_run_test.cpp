@@ -114,7 +114,11 @@ TEST(StubRun, XperfKeepsAProtectedFolderWithTheHandOverFile) {
     ASSERT_TRUE(info);
     EXPECT_EQ(std::wstring(info->doc.document_element().name()), L"veltro-info");
     EXPECT_EQ(info->children, (std::vector<std::wstring>{L"file-list", L"file-mapping-sfx", L"sfx-cmd", L"session-id",
-                                                          L"temp-base-dir"}));
+                                                          L"temp-base-dir", L"products", L"repository", L"title",
+                                                          L"title"}));
+    // Kept for the host-side check with an independent XML parser.
+    CopyFileW(path::join(folder, L"veltro-info.xml").c_str(), path::join(path::parent(stub_path()), L"last-veltro-info.xml").c_str(),
+              FALSE);
     EXPECT_EQ(info->text(L"sfx-cmd"), L"/silent /xperf \"/custom:a b\"");
     EXPECT_TRUE(uuid::has_uuid_shape(info->text(L"session-id")));
     EXPECT_EQ(info->text(L"temp-base-dir"), folder);
@@ -198,4 +202,16 @@ TEST(StubRun, HandOverListsThePayloadAndTheInheritableHandle) {
     EXPECT_EQ(root.child(L"file-mapping-sfx").child(L"size").text().as_ullong(), stub.size());
     EXPECT_TRUE(has_message_starting(r, "Data file sha='"));
     sfx::temp_dir::remove(folder);
+}
+
+TEST(StubRun, TheDescriptionMustBePresentSignedAndWellFormed) {
+    const run_result missing = run_stub(L"/silent", packed_stub(L"no_info"));
+    EXPECT_EQ(missing.exit_code, 44051u);
+    EXPECT_TRUE(has_message(missing, "Mandatory file 'sfx-info.xml' is missing in payload."));
+    const run_result foreign = run_stub(L"/silent", packed_stub(L"foreign_info"));
+    EXPECT_EQ(foreign.exit_code, 0xFFFFFFFFu) << "the general error without a code";
+    EXPECT_TRUE(has_message(foreign, "DSA verification check of file 'sfx-info.xml' fail!"));
+    const run_result broken = run_stub(L"/silent", packed_stub(L"broken_info"));
+    EXPECT_EQ(broken.exit_code, 44051u);
+    EXPECT_TRUE(has_message_starting(broken, "Failed to parse xml file 'sfx-info.xml', '"));
 }

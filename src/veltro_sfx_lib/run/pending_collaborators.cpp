@@ -7,14 +7,6 @@ namespace qzr::sfx::pending {
 
 namespace {
 
-class preparation final : public prepare_setup_intf {
-public:
-    void prepare(std::wstring& master, const show_splash_callback&, const progress_callback&) override {
-        QZR_LOG_WARNING(L"Setup preparation is not available in this build; no setup master is named.");
-        master.clear();
-    }
-};
-
 class launcher final : public secure_process_launcher_intf {
 public:
     std::uint32_t run_process(const std::wstring& program, const std::wstring&, std::uint32_t) override {
@@ -52,10 +44,6 @@ public:
 };
 
 }  // namespace
-
-std::shared_ptr<prepare_setup_intf> prepare_factory::create(const sfx_data_holder&) const {
-    return std::make_shared<preparation>();
-}
 
 std::shared_ptr<secure_process_launcher_intf> launcher_factory::create(const sfx_data_holder&) const {
     return std::make_shared<launcher>();

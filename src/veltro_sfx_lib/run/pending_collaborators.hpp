@@ -1,20 +1,14 @@
 // Collaborators of the run whose real implementations have not landed yet.
-// Each does nothing observable: preparation names no setup master (so a run
-// ends with a clear error), reporting sends nothing and there are no proxy
-// settings. Replace each one as its component arrives.
+// Each does nothing observable: reporting sends nothing and there are no
+// proxy settings. Replace each one as its component arrives.
 #pragma once
 
 #include "veltro_sfx_lib/launch/secure_process_launcher_intf.hpp"
 #include "veltro_sfx_lib/network/sfx_proxy_parser_intf.hpp"
 #include "veltro_sfx_lib/reporting/sfx_reporting_intf.hpp"
-#include "veltro_sfx_lib/setup/prepare_setup_intf.hpp"
 #include "veltro_sfx_lib/ui/splash_window_intf.hpp"
 
 namespace qzr::sfx::pending {
-
-struct prepare_factory final : prepare_setup_intf::factory {
-    std::shared_ptr<prepare_setup_intf> create(const sfx_data_holder& context) const override;
-};
 
 struct launcher_factory final : secure_process_launcher_intf::factory {
     std::shared_ptr<secure_process_launcher_intf> create(const sfx_data_holder& context) const override;

@@ -8,6 +8,7 @@
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
 #include "veltro_sfx_lib/signature/verify_signature.hpp"
 #include "veltro_sfx_lib/run/pending_collaborators.hpp"
+#include "veltro_sfx_lib/setup/prepare_setup.hpp"
 #include "win/process_info.hpp"
 
 namespace qzr::sfx {
@@ -43,7 +44,7 @@ sfx_collaborators default_collaborators() {
     c.values = std::make_shared<value_holder::factory>();
     c.payload = std::make_shared<payload::factory>();
     c.splash = std::make_shared<pending::splash_factory>();
-    c.prepare = std::make_shared<pending::prepare_factory>();
+    c.prepare = std::make_shared<prepare_setup::factory>(c.signature);
     c.launcher = std::make_shared<pending::launcher_factory>();
     c.info = std::make_shared<veltro_info::factory>();
     c.migrate = std::make_shared<sfx_migrate_cmd_params::factory>();
