@@ -215,6 +215,12 @@ TEST_F(Conditions, OperatingSystems) {
     EXPECT_EQ(error_of(L"<os type='server'/>"), "The executable is running under unknown OS type!");
 }
 
+TEST_F(Conditions, BooleansAreExactlyTrueOrFalse) {
+    EXPECT_EQ(error_of(L"<boolean value='TRUE'/>"), "The assertion failed for expression: m_value");
+    EXPECT_EQ(error_of(L"<boolean value='1'/>"), "The assertion failed for expression: m_value");
+    EXPECT_EQ(error_of(L"<file path='C:\\x' exists='yes'/>"), "The assertion failed for expression: m_exists || m_empty");
+}
+
 TEST_F(Conditions, NumbersMustBeWholeAndFitThirtyTwoBits) {
     EXPECT_TRUE(eval(L"<os major=' +10'/>"));
     EXPECT_TRUE(eval(L"<os major='10x'/>")) << "not a number: absent, so not compared";

@@ -84,3 +84,12 @@ TEST_F(ConditionsWin, TestProgramsCarryNoBrand) {
     root.load(doc.first_child(), context);
     EXPECT_THROW(root.evaluate(context), qzr::exceptions::error);
 }
+
+TEST_F(ConditionsWin, TheStubsVersionResourceNamesItsBrand) {
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring stub = path::join(path::parent(std::wstring(self, n)), L"veltro_sfx.exe");
+    EXPECT_EQ(brand_of_executable(stub), brand::odrano) << "the default brand of the build";
+    EXPECT_EQ(brand_folder_name(brand_of_executable(stub)), L"Odrano");
+    EXPECT_FALSE(brand_of_executable(std::wstring(self, n))) << "test programs carry no version resource";
+}

@@ -32,4 +32,8 @@ public:
 // The running system (Win32 build only).
 std::shared_ptr<const host_facts_intf> running_host();
 
+// The brand an executable's version resource names: ProductId up to its
+// first '-', provided ModuleId is readable too (Win32 build only).
+std::optional<brand> brand_of_executable(const std::wstring& path);
+
 }  // namespace qzr::repository::conditions

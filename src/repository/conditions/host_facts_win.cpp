@@ -26,13 +26,7 @@ public:
     const environment::os_record& os() const override { return environment::os_info(); }
 
     std::optional<brand> stub_brand() const override {
-        static const std::optional<brand> decided = [] {
-            const std::wstring self = own_path();
-            const auto product_id = win::version_string(self, L"ProductId");
-            const auto module_id = win::version_string(self, L"ModuleId");
-            if (!product_id || !module_id) return std::optional<brand>();
-            return brand_from_product_id(*product_id);
-        }();
+        static const std::optional<brand> decided = brand_of_executable(own_path());
         return decided;
     }
 
@@ -61,6 +55,13 @@ public:
 };
 
 }  // namespace
+
+std::optional<brand> brand_of_executable(const std::wstring& path) {
+    const auto product_id = win::version_string(path, L"ProductId");
+    const auto module_id = win::version_string(path, L"ModuleId");
+    if (!product_id || !module_id) return std::nullopt;
+    return brand_from_product_id(*product_id);
+}
 
 std::shared_ptr<const host_facts_intf> running_host() {
     static const auto host = std::make_shared<windows_host>();
