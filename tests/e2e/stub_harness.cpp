@@ -27,7 +27,7 @@ std::wstring packed_stub(const std::wstring& name) {
     return path::join(path::join(own_folder(), L"e2e"), name + L".exe");
 }
 
-std::wstring stub_path() { return packed_stub(L"signed"); }
+std::wstring stub_path() { return packed_stub(L"install"); }
 
 std::wstring stub_copy(const std::wstring& file_name) {
     wchar_t tmp[MAX_PATH];

@@ -17,9 +17,9 @@ struct run_result {
 };
 
 // A self-extractor packed for these tests (scripts/make-e2e-stubs): signed,
-// signed_v2, wrong_key, tampered, bare.
+// signed_v2, wrong_key, tampered, bare, install, ...
 std::wstring packed_stub(const std::wstring& name);
-// The signed self-extractor.
+// The self-extractor that carries a whole product.
 std::wstring stub_path();
 // A copy of the stub under another file name (for per-program settings).
 std::wstring stub_copy(const std::wstring& file_name);

@@ -59,11 +59,13 @@ std::unique_ptr<hand_over> read_hand_over(const std::wstring& folder) {
 
 }  // namespace
 
-TEST(StubRun, WithoutASetupMasterTheRunEndsWithAClearErrorAndCleansUp) {
+TEST(StubRun, AFailedRunEndsWithItsCodeAndCleansUp) {
+    // signed.exe carries no product-info, and the repository cannot be
+    // reached: the download failure ends the run.
     const auto before = temp_folders();
-    const run_result r = run_stub(L"/silent");
+    const run_result r = run_stub(L"/silent", packed_stub(L"signed"));
     ASSERT_FALSE(r.timed_out) << "a message box or a hang: /silent must show nothing";
-    EXPECT_EQ(r.exit_code, 2u);
+    EXPECT_EQ(r.exit_code, 44002u);
 
     ASSERT_EQ(r.log.substr(0, 3), "\xEF\xBB\xBF");
     static const std::regex header(
@@ -84,8 +86,8 @@ TEST(StubRun, WithoutASetupMasterTheRunEndsWithAClearErrorAndCleansUp) {
     EXPECT_TRUE(has_message_starting(r, "*** Starting SFX (1.0.0.1), System(Windows "));
     EXPECT_TRUE(has_message_starting(r, "    launched by:'"));
     EXPECT_TRUE(has_message(r, "SFX started with command line '/silent'"));
-    EXPECT_TRUE(has_message(r, "Execute setup master process '' failed!"));
-    EXPECT_TRUE(has_message(r, "*** Ending SFX after exception (2, 2) ***"));
+    EXPECT_TRUE(has_message(r, "The product-info.xml 'demo/release.xml' has not been found in SFX, fail!"));
+    EXPECT_TRUE(has_message(r, "*** Ending SFX after exception (44002, abe2) ***"));
     EXPECT_TRUE(has_message(r, "LogModule is going to be destroyed."));
     EXPECT_TRUE(has_message(r, std::string(117, '=')));
 
@@ -98,9 +100,9 @@ TEST(StubRun, WithoutASetupMasterTheRunEndsWithAClearErrorAndCleansUp) {
 }
 
 TEST(StubRun, XperfKeepsAProtectedFolderWithTheHandOverFile) {
-    const run_result r = run_stub(L"/silent /xperf /custom:\"a b\"");
+    const run_result r = run_stub(L"/silent /xperf /offline /custom:\"a b\"");
     ASSERT_FALSE(r.timed_out);
-    EXPECT_EQ(r.exit_code, 2u);
+    EXPECT_EQ(r.exit_code, 0u);
     const std::wstring folder = created_folder(r);
     ASSERT_TRUE(win::is_directory(folder));
 
@@ -119,7 +121,7 @@ TEST(StubRun, XperfKeepsAProtectedFolderWithTheHandOverFile) {
     // Kept for the host-side check with an independent XML parser.
     CopyFileW(path::join(folder, L"veltro-info.xml").c_str(), path::join(path::parent(stub_path()), L"last-veltro-info.xml").c_str(),
               FALSE);
-    EXPECT_EQ(info->text(L"sfx-cmd"), L"/silent /xperf \"/custom:a b\"");
+    EXPECT_EQ(info->text(L"sfx-cmd"), L"/silent /xperf /offline \"/custom:a b\"");
     EXPECT_TRUE(uuid::has_uuid_shape(info->text(L"session-id")));
     EXPECT_EQ(info->text(L"temp-base-dir"), folder);
     EXPECT_TRUE(has_message(r, "Skipping temp folder (" + utf::to_utf8(folder) + ") delete"));
@@ -130,8 +132,8 @@ TEST(StubRun, XperfKeepsAProtectedFolderWithTheHandOverFile) {
 
 TEST(StubRun, ClientIdentifierAndInnoSwitchesReachTheRun) {
     const std::wstring ga = L"7c9e6679-7425-40de-944b-e07fc1f90ae7";
-    const run_result r = run_stub(L"/SILENT /xperf /track-guid:{0f8fad5b-d9cb-469f-a165-70867728950e} /ga_clientid:" + ga +
-                                  L" /DIR=C:\\x /LANG=L1031");
+    const run_result r = run_stub(L"/SILENT /xperf /offline /track-guid:{0f8fad5b-d9cb-469f-a165-70867728950e} /ga_clientid:" +
+                                  ga + L" /DIR=C:\\x /LANG=L1031");
     ASSERT_FALSE(r.timed_out);
     const std::wstring folder = created_folder(r);
     const auto info = read_hand_over(folder);
@@ -139,7 +141,8 @@ TEST(StubRun, ClientIdentifierAndInnoSwitchesReachTheRun) {
     EXPECT_EQ(info->text(L"session-id"), ga);
     // The braced track-guid was refused and removed; ga_clientid became
     // track-guid; INNO folder and language switches were converted.
-    EXPECT_EQ(info->text(L"sfx-cmd"), L"/SILENT /xperf /track-guid:" + ga + L" /install-path:C:\\x /lang-id:1031");
+    EXPECT_EQ(info->text(L"sfx-cmd"),
+              L"/SILENT /xperf /offline /track-guid:" + ga + L" /install-path:C:\\x /lang-id:1031");
     sfx::temp_dir::remove(folder);
 }
 
@@ -170,11 +173,11 @@ TEST(StubRun, TheStubRefusesToRunUnlessItsOwnSignatureVerifies) {
     }
     EXPECT_EQ(temp_folders(), before);
     const run_result v2 = run_stub(L"/silent", packed_stub(L"signed_v2"));
-    EXPECT_EQ(v2.exit_code, 2u) << "a version 2 signature verifies too";
+    EXPECT_EQ(v2.exit_code, 44002u) << "a version 2 signature verifies too: the run goes on to its products";
 }
 
 TEST(StubRun, HandOverListsThePayloadAndTheInheritableHandle) {
-    const run_result r = run_stub(L"/silent /xperf");
+    const run_result r = run_stub(L"/silent /xperf /offline");
     ASSERT_FALSE(r.timed_out);
     const std::wstring folder = created_folder(r);
     const auto info = read_hand_over(folder);
@@ -186,9 +189,9 @@ TEST(StubRun, HandOverListsThePayloadAndTheInheritableHandle) {
         EXPECT_EQ(std::wstring(file.child(L"sha-256").text().get()).size(), 64u);
         EXPECT_EQ(file.child(L"timestamp").text().as_ullong(), 1700000000u);
     }
-    EXPECT_EQ(aliases, (std::vector<std::wstring>{L"sfx-info.xml", L"data/setup.dat", L""}));
-    auto second = root.child(L"file-list").first_child().next_sibling();
-    EXPECT_EQ(second.child(L"flags").text().as_uint(), 1u);
+    EXPECT_EQ(aliases, (std::vector<std::wstring>{L"sfx-info.xml", L"demo/release.xml", L"", L""}));
+    auto third = root.child(L"file-list").first_child().next_sibling().next_sibling();
+    EXPECT_EQ(third.child(L"flags").text().as_uint(), 1u);
 
     // The entry's bytes sit at the listed offset of the stub's own file.
     const std::string stub = read_file(stub_path());
@@ -214,4 +217,30 @@ TEST(StubRun, TheDescriptionMustBePresentSignedAndWellFormed) {
     const run_result broken = run_stub(L"/silent", packed_stub(L"broken_info"));
     EXPECT_EQ(broken.exit_code, 44051u);
     EXPECT_TRUE(has_message_starting(broken, "Failed to parse xml file 'sfx-info.xml', '"));
+}
+
+TEST(StubRun, OfflineInstallationFromThePayload) {
+    const auto before = temp_folders();
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring record = path::join(tmp, L"master-command-line.txt");
+    DeleteFileW(record.c_str());
+    const run_result r = run_stub(L"/silent /offline \"/record:" + record + L"\" /exit:1234", packed_stub(L"install"));
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 1234u) << "the setup master's exit code is the stub's";
+    const std::string line = read_file(record);
+    const std::wstring folder = created_folder(r);
+    const std::string common = utf::to_utf8(path::join(folder, L"common"));
+    EXPECT_EQ(line.rfind(common + "\\veltro.exe /from-product-info /veltro-info-path:", 0), 0u) << line;
+    EXPECT_NE(line.find(" /install /silent /offline"), std::string::npos) << line;
+    EXPECT_EQ(line.find("/silent"), line.rfind("/silent")) << "silent once";
+    EXPECT_TRUE(has_message_starting(r, "The product-info.xml 'demo/release.xml' has been correctly unpacked"));
+    EXPECT_TRUE(has_message(r, "Wait for bug_report end"));
+    EXPECT_FALSE(has_message_starting(r, "File 'never.bin'")) << "a file of a group whose conditions fail";
+    EXPECT_EQ(temp_folders(), before) << "the folder goes after the run";
+    DeleteFileW(record.c_str());
+
+    const run_result ok = run_stub(L"/verysilent /offline", packed_stub(L"install"));
+    EXPECT_EQ(ok.exit_code, 0u);
+    EXPECT_FALSE(has_message(ok, "Wait for bug_report end")) << "no wait after success";
 }

@@ -29,7 +29,7 @@ public:
     virtual std::uint64_t file_size(const std::wstring& path) const = 0;
 };
 
-// The running system (Win32 build only).
+// The running system (Windows builds only).
 std::shared_ptr<const host_facts_intf> running_host();
 
 // The brand an executable's version resource names: ProductId up to its

@@ -74,7 +74,8 @@ std::unique_ptr<rc::basic_context> product_info_parser::create_context() const {
     const bool silent_switch = context_.command && context_.command->has(L"silent");
     expander->set(L"%VELTRO_IS_SILENT%", silent_parameter && !silent_switch ? L"1" : L"0");
     context->expander = expander;
-    context->host = host_ ? host_ : rc::running_host();
+    if (!host_) throw qzr::exceptions::error("No host facts for product-info conditions.");
+    context->host = host_;
     return context;
 }
 

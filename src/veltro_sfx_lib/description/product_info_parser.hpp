@@ -45,14 +45,18 @@ public:
 class product_info_parser final : public product_info_parser_intf {
 public:
     struct factory : product_info_parser_intf::factory {
+        explicit factory(std::shared_ptr<const repository::conditions::host_facts_intf> host) : host_(std::move(host)) {}
         std::shared_ptr<product_info_parser_intf> create(const sfx_data_holder& context) const override {
-            return std::make_shared<product_info_parser>(context);
+            return std::make_shared<product_info_parser>(context, host_);
         }
+
+    private:
+        std::shared_ptr<const repository::conditions::host_facts_intf> host_;
     };
 
-    // host: the machine conditions ask (the running one when null).
-    explicit product_info_parser(const sfx_data_holder& context,
-                                 std::shared_ptr<const repository::conditions::host_facts_intf> host = nullptr);
+    // host: the machine the conditions ask about.
+    product_info_parser(const sfx_data_holder& context,
+                        std::shared_ptr<const repository::conditions::host_facts_intf> host);
 
     void parse_data(const std::vector<std::uint8_t>& data) override;
     const product_info& get_product_info() const override { return product_; }

@@ -1,18 +1,26 @@
 #include "veltro_sfx_lib/run/pending_collaborators.hpp"
 
 #include "framework/errors.hpp"
+#include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "log/logger.hpp"
 
 namespace qzr::sfx::pending {
 
 namespace {
 
-class launcher final : public secure_process_launcher_intf {
+class downloader final : public sfx_downloader_intf {
 public:
-    std::uint32_t run_process(const std::wstring& program, const std::wstring&, std::uint32_t) override {
-        throw qzr::exceptions::error(2, L"Setup master '%s' cannot be started by this build.", program);
+    std::shared_ptr<product_info_parser_intf> download_product_info(const std::wstring& url) override {
+        throw exceptions::download_file_fail(L"Repository downloads are not available in this build (%s).", url);
     }
-    void wait_for_bug_report(const std::wstring&) override {}
+    void download_product_lzma_file(const std::wstring& sha, const std::wstring&, const std::wstring&) override {
+        throw exceptions::download_file_fail(L"Repository downloads are not available in this build (%s).", sha);
+    }
+    void download_file(const std::wstring& url, const std::wstring&, int, bool, bool) override {
+        throw exceptions::download_file_fail(L"Repository downloads are not available in this build (%s).", url);
+    }
+    void set_progress_callback(progress_callback) override {}
+    double average_speed() const override { return 0.0; }
 };
 
 class splash final : public splash_window_intf {
@@ -45,8 +53,8 @@ public:
 
 }  // namespace
 
-std::shared_ptr<secure_process_launcher_intf> launcher_factory::create(const sfx_data_holder&) const {
-    return std::make_shared<launcher>();
+std::shared_ptr<sfx_downloader_intf> downloader_factory::create(const sfx_data_holder&) const {
+    return std::make_shared<downloader>();
 }
 
 std::shared_ptr<splash_window_intf> splash_factory::create(const std::wstring&, std::uint32_t) const {

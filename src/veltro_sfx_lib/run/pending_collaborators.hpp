@@ -1,17 +1,18 @@
 // Collaborators of the run whose real implementations have not landed yet.
-// Each does nothing observable: reporting sends nothing and there are no
-// proxy settings. Replace each one as its component arrives.
+// Each does nothing observable: reporting sends nothing, there are no proxy
+// settings, and every download fails as an unreachable repository would.
+// Replace each one as its component arrives.
 #pragma once
 
-#include "veltro_sfx_lib/launch/secure_process_launcher_intf.hpp"
+#include "veltro_sfx_lib/network/sfx_downloader_intf.hpp"
 #include "veltro_sfx_lib/network/sfx_proxy_parser_intf.hpp"
 #include "veltro_sfx_lib/reporting/sfx_reporting_intf.hpp"
 #include "veltro_sfx_lib/ui/splash_window_intf.hpp"
 
 namespace qzr::sfx::pending {
 
-struct launcher_factory final : secure_process_launcher_intf::factory {
-    std::shared_ptr<secure_process_launcher_intf> create(const sfx_data_holder& context) const override;
+struct downloader_factory final : sfx_downloader_intf::factory {
+    std::shared_ptr<sfx_downloader_intf> create(const sfx_data_holder& context) const override;
 };
 
 struct splash_factory final : splash_window_intf::factory {

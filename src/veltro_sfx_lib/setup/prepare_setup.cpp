@@ -1,26 +1,202 @@
 #include "veltro_sfx_lib/setup/prepare_setup.hpp"
 
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "environment/os_info.hpp"
 #include "framework/errors.hpp"
+#include "framework/path.hpp"
+#include "framework/utf.hpp"
 #include "log/logger.hpp"
+#include "veltro_sfx_lib/description/veltro_info.hpp"
+#include "veltro_sfx_lib/payload/payload_intf.hpp"
+#include "veltro_sfx_lib/reporting/sfx_reporting_intf.hpp"
 #include "veltro_sfx_lib/run/command_line.hpp"
+#include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
+#include "win/file_system.hpp"
 
 namespace qzr::sfx {
 
-void prepare_setup::prepare(std::wstring& master, const show_splash_callback&, const progress_callback&) {
-    info_parser info(context_, verifier_);
-    info.load();
+std::uint8_t weighted_progress(double base, double share, std::uint64_t done, std::uint64_t length) noexcept {
+    double value = base;
+    if (length > 0) value += static_cast<double>(done) / static_cast<double>(length) * share;
+    if (!(value >= 0.0)) value = 0.0;  // also NaN
+    return static_cast<std::uint8_t>(std::min(value, 100.0));
+}
 
+bool is_safe_relative_name(const std::wstring& name) noexcept {
+    if (name.empty() || path::is_separator(name.front()) || name.find(L':') != std::wstring::npos) return false;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t to = name.find_first_of(L"\\/", from);
+        const std::wstring_view segment = std::wstring_view(name).substr(from, to == std::wstring::npos ? to : to - from);
+        if (segment == L"..") return false;
+        if (to == std::wstring::npos) return true;
+        from = to + 1;
+    }
+}
+
+std::wstring prepare_setup::create_product_temp_folder(const std::wstring& name) const {
+    const std::wstring folder = path::join(context_.params->get(keys::tmp_path, L""), name);
+    if (win::is_directory(folder)) {
+        QZR_LOG_INFO(L"The folder %s already exists.", folder);
+        return folder;
+    }
+    if (!::CreateDirectoryW(folder.c_str(), nullptr)) {
+        const DWORD err = ::GetLastError();
+        QZR_LOG_ERROR(L"Create directory '%s' fail %u!", folder, err);
+        throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Create directory fail");
+    }
+    QZR_LOG_INFO(L"The temp folder '%s' has been successfully created.", folder);
+    return folder;
+}
+
+void prepare_setup::process_setup_file(const product_info_parser_intf::file_info& file, const std::wstring& product,
+                                       const std::wstring& folder, bool offline,
+                                       const sfx_downloader_intf::progress_callback& progress) {
+    if (!is_safe_relative_name(file.name)) {
+        QZR_LOG_ERROR(L"The file name '%s' would leave the product folder, fail!", file.name);
+        throw qzr::exceptions::error(qzr::exceptions::invalid_data_code,
+                                     L"The file name '%s' would leave the product folder, fail!", file.name);
+    }
+    const std::wstring target = path::join(folder, file.name);
+    if (const std::wstring parent = path::parent(target); parent != folder) win::create_directories(parent);
+    auto entry = context_.payload->find_by_sha(file.sha256);
+    if (!entry) entry = context_.payload->find_by_alias(file.name);
+    if (entry) {
+        try {
+            entry->unpack_to_file(target);
+            if (progress) progress(static_cast<std::uint64_t>(file.size), static_cast<std::uint64_t>(file.size));
+            QZR_LOG_DEBUG(L"File '%s' has been correctly unpacked from SFX archive and stored to '%s'.", file.name, target);
+            return;
+        } catch (const qzr::exceptions::detail::base& e) {
+            QZR_LOG_ERROR(L"File '%s' from SFX archive has not been unpacked, fail with error %u!", file.name,
+                          static_cast<std::uint32_t>(e.code()));
+        }
+    } else if (offline) {
+        QZR_LOG_ERROR(L"File '%s'|'%s' not found in SFX archive, mode 'offline', product '%s'", file.name, file.sha256,
+                      product);
+        throw qzr::exceptions::error(-1, L"File '%s'|'%s' not found in SFX archive, mode 'offline', product '%s'",
+                                     file.name, file.sha256, product);
+    }
+    if (progress) downloader_->set_progress_callback(progress);
+    downloader_->download_product_lzma_file(file.sha256, target, file.sha256);
+    QZR_LOG_DEBUG(L"File '%s' has been correctly downloaded and stored to '%s'.", file.name, target);
+}
+
+std::shared_ptr<product_info_parser_intf> prepare_setup::obtain_product_info(const std::wstring& url,
+                                                                            const std::wstring& alias, bool offline) {
+    std::exception_ptr download_failure;
+    if (!offline) {
+        try {
+            return downloader_->download_product_info(url);
+        } catch (const std::exception&) {
+            download_failure = std::current_exception();
+        }
+    }
+    const auto entry = context_.payload->find_by_alias(alias);
+    if (!entry) {
+        QZR_LOG_ERROR(L"The product-info.xml '%s' has not been found in SFX, fail!", alias);
+        if (download_failure) std::rethrow_exception(download_failure);
+        throw exceptions::missign_sfx_file(L"The product-info.xml '%s' has not been found in SFX, fail!", alias);
+    }
+    const std::vector<std::uint8_t> data = entry->unpack_data();
+    if (!c_.verifier->create()->dsa_signed_block(data.data(), data.size())) {
+        QZR_LOG_ERROR(L"DSA verification check of file data '%s' fail!", alias);
+        throw qzr::exceptions::error(-1, L"File is not DSA signed (alias:%s)!", alias);
+    }
+    auto parser = c_.product_info->create(context_);
+    parser->parse_data(data);
+    QZR_LOG_INFO(L"The product-info.xml '%s' has been correctly unpacked from SFX archive.", alias);
+    return parser;
+}
+
+void prepare_setup::prepare(std::wstring& master, const show_splash_callback& show_splash,
+                            const progress_callback& progress) {
     const command_line& cmd = *context_.command;
+    info_parser info(context_, c_.verifier);
+    info.load();
+    const std::int32_t language = context_.params->get_int(keys::lang_id, 0);
+
     context_.params->set(keys::base_url, cmd.find(L"base-url").value_or(info.base_url()));
     if (info.silent()) context_.params->set_bool(keys::silent, true);
     if (info.nosplash()) context_.params->set_bool(keys::nosplash, true);
     if (info.clear() || cmd.has(L"clear")) context_.params->set_bool(keys::clear, true);
 
-    if (info.products().empty()) throw qzr::exceptions::error("The sfx-info.xml does not contain any product data!");
-    QZR_LOG_WARNING(L"Placing the files of product '%s' is not available in this build; no setup master is named.",
-                    info.products().front().name);
-    master.clear();
+    const bool offline = cmd.has(L"offline");
+    if (context_.reporting) context_.reporting->set_edition(offline);
+    const std::wstring title = info.title(language);
+
+    // The splash shows unless the run is silent (a silent value may still ask
+    // for it) or it was turned off.
+    const auto silent_value = cmd.find(L"silent");
+    const bool splash_wanted =
+        (!silent_value || utf::ifind(*silent_value, L"splash") != std::wstring::npos ||
+         utf::ifind(*silent_value, L"stub_loading") != std::wstring::npos) &&
+        !cmd.has(L"verysilent") && !cmd.has(L"nosplash") && !context_.params->get_bool(keys::silent, false) &&
+        !context_.params->get_bool(keys::nosplash, false);
+    if (show_splash && splash_wanted) show_splash(title);
+
+    const auto evaluator = c_.evaluator->create(context_);
+    auto products = info.products();
+    if (products.empty()) throw qzr::exceptions::error("The sfx-info.xml does not contain any product data!");
+    auto& main = products.front();
+    const std::wstring folder = create_product_temp_folder(L"common");
+    downloader_ = c_.downloader->create(context_);
+
+    if (!offline) {
+        // The product's compatibility module may move the main product to
+        // another channel; without one the channel stays.
+        try {
+            const std::wstring module = path::join(folder, L"veltro_mod.dll");
+            downloader_->download_file(context_.params->get(keys::base_url, L"") + L"/mod/" + main.name +
+                                           L"/veltro_mod.dll.lzma",
+                                       module, 1, true, false);
+        } catch (const std::exception&) {
+            QZR_LOG_INFO(L"No veltro_mod.dll");
+        }
+    }
+    for (std::size_t i = 0; i < products.size(); ++i)
+        if (context_.reporting) context_.reporting->add_main_product(products[i].name, products[i].channel, i == 0);
+
+    const std::wstring base_url = context_.params->get(keys::base_url, L"");
+    const std::wstring url = base_url + L"/defs/" + main.name + L"/" + main.channel + L".xml.lzma";
+    const std::wstring alias = main.name + L"/" + main.channel + L".xml";
+    const auto product_info = obtain_product_info(url, alias, offline);
+    product_info->save(folder + L"\\product-info.xml");
+
+    if (environment::os_info().native_platform == environment::platform::arm64 &&
+        !product_info->get_product_info().arm64) {
+        QZR_LOG_ERROR(L"Missing ARM64 veltro.exe, cannot be installed on ARM64");
+        throw exceptions::unsupported_os();
+    }
+
+    const auto& files = product_info->get_setup_files();
+    double total = 0;
+    for (const auto& f : files) total += static_cast<double>(std::max<std::int64_t>(f.size, 0));
+    double base = 0;
+    const pugi::xml_node commands = product_info->get_setup_commands();
+    for (const auto& f : files) {
+        if (f.name.empty()) {
+            QZR_LOG_ERROR(L"The file name is not specified in product-info.xml for hash '%s', fail!", f.sha256);
+            throw qzr::exceptions::error(L"The file name is not specified in product-info.xml for hash '%s', fail!",
+                                         f.sha256);
+        }
+        const double share = total > 0 ? static_cast<double>(std::max<std::int64_t>(f.size, 0)) / total * 100.0 : 0.0;
+        std::uint64_t done = 0;
+        process_setup_file(f, main.name, folder, offline, [&, base, share](std::uint64_t chunk, std::uint64_t length) {
+            done += chunk;
+            if (progress) progress(weighted_progress(base, share, done, length));
+        });
+        base += share;
+        evaluator->evaluate(f.name, commands, folder);
+    }
+    if (!offline && context_.info)
+        context_.info->add_text_element(L"average-download-speed", text::format(L"%f", downloader_->average_speed()));
+    master = evaluator->get_command();
 }
 
 }  // namespace qzr::sfx

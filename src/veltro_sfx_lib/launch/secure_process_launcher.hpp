@@ -1,0 +1,40 @@
+// Starting the setup master with the stub's own rights and inherited
+// handles, and waiting for the product's bug-report tool after failures.
+#pragma once
+
+#include <chrono>
+
+#include "veltro_sfx_lib/launch/secure_process_launcher_intf.hpp"
+#include "win/process_wrapper.hpp"
+
+namespace qzr::sfx {
+
+class secure_process_launcher final : public secure_process_launcher_intf, public systools::process_wrapper_intf::factory {
+public:
+    struct factory : secure_process_launcher_intf::factory {
+        std::shared_ptr<secure_process_launcher_intf> create(const sfx_data_holder&) const override {
+            return std::make_shared<secure_process_launcher>();
+        }
+    };
+
+    static constexpr std::chrono::milliseconds bug_report_limit{30000};
+    static constexpr std::chrono::milliseconds bug_report_poll{1000};
+
+    explicit secure_process_launcher(std::chrono::milliseconds limit = bug_report_limit,
+                                     std::chrono::milliseconds poll = bug_report_poll)
+        : limit_(limit), poll_(poll) {}
+
+    std::uint32_t run_process(const std::wstring& program, const std::wstring& arguments,
+                              std::uint32_t timeout_ms) override;
+    void wait_for_bug_report(const std::wstring& folder) override;
+
+    // The lower-cased end of the image path a bug-report tool started from
+    // folder has: the folder without its drive or share, then the tool's name.
+    static std::wstring bug_report_pattern(const std::wstring& folder);
+
+private:
+    std::chrono::milliseconds limit_;
+    std::chrono::milliseconds poll_;
+};
+
+}  // namespace qzr::sfx
