@@ -16,6 +16,7 @@
 #include "veltro_sfx_lib/run/command_line.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
+#include "veltro_sfx_lib/setup/compatibility_module.hpp"
 #include "win/file_system.hpp"
 
 namespace qzr::sfx {
@@ -147,14 +148,17 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     const std::wstring folder = create_product_temp_folder(L"common");
     downloader_ = c_.downloader->create(context_);
 
+    const std::wstring base_url = context_.params->get(keys::base_url, L"");
     if (!offline) {
         // The product's compatibility module may move the main product to
         // another channel; without one the channel stays.
         try {
             const std::wstring module = path::join(folder, L"veltro_mod.dll");
-            downloader_->download_file(context_.params->get(keys::base_url, L"") + L"/mod/" + main.name +
-                                           L"/veltro_mod.dll.lzma",
-                                       module, 1, true, false);
+            const std::wstring module_url = base_url + L"/dll/" + main.name + L"/x86/veltro_mod.dll.lzma";
+            downloader_->download_file(module_url, module, 1, true, false);
+            QZR_LOG_DEBUG(L"File '%s' has been correctly downloaded and stored to '%s'.", module_url, module);
+            if (const std::wstring channel = ask_channel(module, main.name, main.channel); !channel.empty())
+                main.channel = channel;
         } catch (const std::exception&) {
             QZR_LOG_INFO(L"No veltro_mod.dll");
         }
@@ -162,10 +166,33 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     for (std::size_t i = 0; i < products.size(); ++i)
         if (context_.reporting) context_.reporting->add_main_product(products[i].name, products[i].channel, i == 0);
 
-    const std::wstring base_url = context_.params->get(keys::base_url, L"");
-    const std::wstring url = base_url + L"/defs/" + main.name + L"/" + main.channel + L".xml.lzma";
+    const auto product_url = [&] { return base_url + L"/defs/" + main.name + L"/" + main.channel + L".xml.lzma"; };
     const std::wstring alias = main.name + L"/" + main.channel + L".xml";
-    const auto product_info = obtain_product_info(url, alias, offline);
+    auto product_info = obtain_product_info(product_url(), alias, offline);
+
+    if (!offline) {
+        // A module among the product's own files may name another channel,
+        // whose product-info is then fetched (from the repository only).
+        std::wstring channel;
+        try {
+            for (const auto& f : product_info->get_setup_files()) {
+                if (!utf::iequals(f.name, L"veltro_mod.dll")) continue;
+                process_setup_file(f, main.name, folder, offline, nullptr);
+                const std::wstring placed = path::join(folder, f.name);
+                if (!c_.verifier->create()->dsa_signed(placed))
+                    throw qzr::exceptions::error(L"MOD.dll '%s' is not DSA signed!", placed);
+                channel = ask_channel(placed, main.name, main.channel);
+                break;
+            }
+        } catch (const std::exception&) {
+            QZR_LOG_INFO(L"Checking MOD end with exception.");
+            channel.clear();
+        }
+        if (!channel.empty()) {
+            main.channel = channel;
+            product_info = downloader_->download_product_info(product_url());
+        }
+    }
     product_info->save(folder + L"\\product-info.xml");
 
     if (environment::os_info().native_platform == environment::platform::arm64 &&

@@ -1,0 +1,49 @@
+#include "veltro_sfx_lib/setup/compatibility_module.hpp"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "framework/utf.hpp"
+#include "log/logger.hpp"
+#include "win/handle.hpp"
+
+namespace qzr::sfx {
+
+namespace {
+
+// (product, current channel, answer buffer, buffer length in characters, reserved)
+using check_channel_fn = DWORD(WINAPI*)(const wchar_t*, const wchar_t*, wchar_t*, DWORD*, DWORD);
+constexpr DWORD more_data = 234;  // ERROR_MORE_DATA: the length was updated
+
+}  // namespace
+
+std::wstring ask_channel(const std::wstring& module_path, const std::wstring& product, const std::wstring& current) {
+    win::module_handle module(::LoadLibraryW(module_path.c_str()));
+    if (!module) {
+        QZR_LOG_ERROR(L"Loading MOD:'%s' fail %u.", module_path, ::GetLastError());
+        return std::wstring();
+    }
+    const auto check = reinterpret_cast<check_channel_fn>(
+        reinterpret_cast<void*>(::GetProcAddress(module.get(), "CheckChannelCompatibility")));
+    if (!check) {
+        QZR_LOG_ERROR(L"MOD.dll function not found");
+        return std::wstring();
+    }
+    DWORD length = 100;
+    std::vector<wchar_t> buffer(length + 1, L'\0');
+    DWORD result = check(product.c_str(), current.c_str(), buffer.data(), &length, 0);
+    if (result == more_data) {
+        buffer.assign(static_cast<std::size_t>(length) + 1, L'\0');
+        result = check(product.c_str(), current.c_str(), buffer.data(), &length, 0);
+    }
+    if (result != 0) {
+        QZR_LOG_ERROR(L"Calling MOD.dll function fail %u", result);
+        return std::wstring();
+    }
+    buffer.back() = L'\0';
+    const std::wstring answer(buffer.data());
+    return utf::iequals(answer, current) ? std::wstring() : answer;
+}
+
+}  // namespace qzr::sfx
