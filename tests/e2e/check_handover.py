@@ -13,7 +13,8 @@ expected = ["file-list", "file-mapping-sfx", "sfx-cmd", "session-id", "temp-base
             "title", "title"]
 assert order == expected, order
 files = root.find("file-list").findall("file")
-assert [f.findtext("alias") or "" for f in files] == ["sfx-info.xml", "demo/release.xml", "", ""], files
+assert [f.findtext("alias") or "" for f in files] == ["sfx-info.xml", "demo/release.xml", "", "", "sub/x.edat",
+                                                              "../escape.edat"], files
 assert root.find("products/product").get("name") == "demo"
 assert [t.text for t in root.findall("title")] == ["Demo Product", "Demoprodukt"]
 print("1 passed, 0 failed")

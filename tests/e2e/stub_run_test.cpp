@@ -189,7 +189,8 @@ TEST(StubRun, HandOverListsThePayloadAndTheInheritableHandle) {
         EXPECT_EQ(std::wstring(file.child(L"sha-256").text().get()).size(), 64u);
         EXPECT_EQ(file.child(L"timestamp").text().as_ullong(), 1700000000u);
     }
-    EXPECT_EQ(aliases, (std::vector<std::wstring>{L"sfx-info.xml", L"demo/release.xml", L"", L""}));
+    EXPECT_EQ(aliases, (std::vector<std::wstring>{L"sfx-info.xml", L"demo/release.xml", L"", L"", L"sub/x.edat",
+                                                  L"../escape.edat"}));
     auto third = root.child(L"file-list").first_child().next_sibling().next_sibling();
     EXPECT_EQ(third.child(L"flags").text().as_uint(), 1u);
 
@@ -240,7 +241,10 @@ TEST(StubRun, OfflineInstallationFromThePayload) {
     EXPECT_EQ(temp_folders(), before) << "the folder goes after the run";
     DeleteFileW(record.c_str());
 
-    const run_result ok = run_stub(L"/verysilent /offline", packed_stub(L"install"));
-    EXPECT_EQ(ok.exit_code, 0u);
+    const run_result ok = run_stub(L"/verysilent /offline /check-temp:sub\\x.edat /cookie:from-command-line",
+                                   packed_stub(L"install"));
+    EXPECT_EQ(ok.exit_code, 0u) << "the payload's EDAT file, in its sub-folder, is there for the setup master";
+    EXPECT_TRUE(has_message_starting(ok, "EDAT alias '../escape.edat' would leave the temporary folder"));
+    EXPECT_TRUE(has_message(ok, "Microstub not DSA verified, skip get cookie"));
     EXPECT_FALSE(has_message(ok, "Wait for bug_report end")) << "no wait after success";
 }

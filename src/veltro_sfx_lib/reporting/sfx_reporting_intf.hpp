@@ -23,6 +23,7 @@ public:
     virtual void add_main_product(const std::wstring& product, const std::wstring& channel, bool reset) = 0;
     virtual void set_temp_path(const std::wstring& path) = 0;
     virtual void set_edition(bool offline) = 0;
+    virtual void set_cookie(const std::wstring& cookie) = 0;
     virtual void set_reboot(bool reboot) = 0;
     virtual void set_ret_code(std::uint32_t code) = 0;
     virtual void send(const std::wstring& event) = 0;

@@ -47,7 +47,7 @@ sfx_collaborators default_collaborators() {
     c.splash = std::make_shared<pending::splash_factory>();
     c.prepare = std::make_shared<prepare_setup::factory>(prepare_setup::collaborators{
         c.signature, std::make_shared<pending::downloader_factory>(), std::make_shared<product_info_parser::factory>(repository::conditions::running_host()),
-        std::make_shared<master_setup_evaluator::factory>()});
+        std::make_shared<master_setup_evaluator::factory>(), std::make_shared<microstub::factory>(c.signature)});
     c.launcher = std::make_shared<secure_process_launcher::factory>();
     c.info = std::make_shared<veltro_info::factory>();
     c.migrate = std::make_shared<sfx_migrate_cmd_params::factory>();

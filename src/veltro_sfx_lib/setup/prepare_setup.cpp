@@ -115,6 +115,11 @@ std::shared_ptr<product_info_parser_intf> prepare_setup::obtain_product_info(con
     return parser;
 }
 
+void prepare_setup::apply_cookie(const std::wstring& cookie) {
+    if (context_.reporting) context_.reporting->set_cookie(cookie);
+    if (context_.info) context_.info->add_text_element(L"cookie", cookie);
+}
+
 void prepare_setup::prepare(std::wstring& master, const show_splash_callback& show_splash,
                             const progress_callback& progress) {
     const command_line& cmd = *context_.command;
@@ -126,6 +131,15 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     if (info.silent()) context_.params->set_bool(keys::silent, true);
     if (info.nosplash()) context_.params->set_bool(keys::nosplash, true);
     if (info.clear() || cmd.has(L"clear")) context_.params->set_bool(keys::clear, true);
+
+    // The microstub's cookie, then the command line's, which wins.
+    std::shared_ptr<microstub_intf> parent;
+    if (c_.microstub) {
+        parent = c_.microstub->create(context_);
+        parent->verify();
+        if (const std::wstring cookie = parent->get_cookie(); !cookie.empty()) apply_cookie(cookie);
+    }
+    if (const auto cookie = cmd.find(L"cookie")) apply_cookie(*cookie);
 
     const bool offline = cmd.has(L"offline");
     if (context_.reporting) context_.reporting->set_edition(offline);
@@ -223,6 +237,12 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     }
     if (!offline && context_.info)
         context_.info->add_text_element(L"average-download-speed", text::format(L"%f", downloader_->average_speed()));
+    try {
+        sfx_edat(context_).unpack();
+        if (parent) parent->copy_edat_files();
+    } catch (const std::exception&) {
+        QZR_LOG_ERROR(L"Unpacking edat fail.");
+    }
     master = evaluator->get_command();
 }
 

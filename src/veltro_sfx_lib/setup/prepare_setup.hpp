@@ -6,6 +6,7 @@
 #include "veltro_sfx_lib/description/sfx_info_parser.hpp"
 #include "veltro_sfx_lib/network/sfx_downloader_intf.hpp"
 #include "veltro_sfx_lib/setup/master_setup_evaluator.hpp"
+#include "veltro_sfx_lib/setup/microstub.hpp"
 #include "veltro_sfx_lib/setup/prepare_setup_intf.hpp"
 
 namespace qzr::sfx {
@@ -26,6 +27,7 @@ public:
         std::shared_ptr<const sfx_downloader_intf::factory> downloader;
         std::shared_ptr<const product_info_parser_intf::factory> product_info;
         std::shared_ptr<const master_setup_evaluator_intf::factory> evaluator;
+        std::shared_ptr<const microstub_intf::factory> microstub;
     };
 
     struct factory : prepare_setup_intf::factory {
@@ -50,6 +52,7 @@ public:
                             const sfx_downloader_intf::progress_callback& progress);
 
 private:
+    void apply_cookie(const std::wstring& cookie);
     std::shared_ptr<product_info_parser_intf> obtain_product_info(const std::wstring& url, const std::wstring& alias,
                                                                   bool offline);
 
