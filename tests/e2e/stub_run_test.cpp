@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <fstream>
 #include <regex>
 
 #include <pugixml.hpp>
@@ -247,4 +248,43 @@ TEST(StubRun, OfflineInstallationFromThePayload) {
     EXPECT_TRUE(has_message_starting(ok, "EDAT alias '../escape.edat' would leave the temporary folder"));
     EXPECT_TRUE(has_message(ok, "Microstub not DSA verified, skip get cookie"));
     EXPECT_FALSE(has_message(ok, "Wait for bug_report end")) << "no wait after success";
+}
+
+TEST(StubRun, ASignedMicrostubHandsOverItsCookieAndEdatFiles) {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring edat = path::join(tmp, L"microstub-" + uuid::to_wstring(uuid::random_uuid()));
+    ASSERT_TRUE(win::create_directories(edat));
+    std::ofstream(path::join(edat, L"ecoo.edat").c_str()) << "cookie-of-the-microstub";
+    std::ofstream(path::join(edat, L"m.edat").c_str()) << "data";
+    const std::wstring stub_args = L"\"" + stub_path() + L"\" /silent /offline /xperf \"/edat_dir:" + edat +
+                                   L"\" /check-temp:m.edat";
+
+    const run_result trusted = run_stub(stub_args, packed_stub(L"microstub_signed"));
+    EXPECT_EQ(trusted.exit_code, 0u) << "the microstub's EDAT file reached the temporary folder";
+    EXPECT_TRUE(has_message(trusted, "DSA for microstub verified with result '1'"));
+    auto info = read_hand_over(created_folder(trusted));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->text(L"cookie"), L"cookie-of-the-microstub");
+    sfx::temp_dir::remove(created_folder(trusted));
+
+    const run_result both = run_stub(stub_args + L" /cookie:from-the-command-line", packed_stub(L"microstub_signed"));
+    info = read_hand_over(created_folder(both));
+    ASSERT_TRUE(info);
+    std::vector<std::wstring> cookies;
+    for (auto c : info->doc.document_element().children(L"cookie")) cookies.emplace_back(c.text().get());
+    EXPECT_EQ(cookies, (std::vector<std::wstring>{L"cookie-of-the-microstub", L"from-the-command-line"}))
+        << "the command line's comes last and wins";
+    sfx::temp_dir::remove(created_folder(both));
+
+    const run_result untrusted = run_stub(stub_args, packed_stub(L"microstub_unsigned"));
+    EXPECT_EQ(untrusted.exit_code, 3u) << "no EDAT files from an unsigned parent";
+    info = read_hand_over(created_folder(untrusted));
+    ASSERT_TRUE(info);
+    EXPECT_FALSE(info->doc.document_element().child(L"cookie"));
+    sfx::temp_dir::remove(created_folder(untrusted));
+
+    DeleteFileW(path::join(edat, L"ecoo.edat").c_str());
+    DeleteFileW(path::join(edat, L"m.edat").c_str());
+    RemoveDirectoryW(edat.c_str());
 }
