@@ -242,11 +242,18 @@ TEST(StubRun, OfflineInstallationFromThePayload) {
     EXPECT_EQ(temp_folders(), before) << "the folder goes after the run";
     DeleteFileW(record.c_str());
 
-    const run_result ok = run_stub(L"/verysilent /offline /check-temp:sub\\x.edat /cookie:from-command-line",
+    const std::wstring entry_copy = path::join(tmp, L"entry-read-by-master.xml");
+    const run_result ok = run_stub(L"/verysilent /offline /check-temp:sub\\x.edat /cookie:from-command-line "
+                                   L"\"/read-entry:sfx-info.xml=" + entry_copy + L"\"",
                                    packed_stub(L"install"));
     EXPECT_EQ(ok.exit_code, 0u) << "the payload's EDAT file, in its sub-folder, is there for the setup master";
     EXPECT_TRUE(has_message_starting(ok, "EDAT alias '../escape.edat' would leave the temporary folder"));
     EXPECT_TRUE(has_message(ok, "Microstub not DSA verified, skip get cookie"));
+    // The master read the entry through the inherited handle at the listed offset.
+    const std::string entry = read_file(entry_copy);
+    EXPECT_EQ(entry.rfind("<?xml", 0), 0u);
+    EXPECT_NE(entry.find("QZRSig3A"), std::string::npos) << "the signed document, byte for byte";
+    DeleteFileW(entry_copy.c_str());
     EXPECT_FALSE(has_message(ok, "Wait for bug_report end")) << "no wait after success";
 }
 
