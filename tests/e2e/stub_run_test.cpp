@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 
@@ -294,4 +295,28 @@ TEST(StubRun, ASignedMicrostubHandsOverItsCookieAndEdatFiles) {
     DeleteFileW(path::join(edat, L"ecoo.edat").c_str());
     DeleteFileW(path::join(edat, L"m.edat").c_str());
     RemoveDirectoryW(edat.c_str());
+}
+
+TEST(StubRun, SetupMasterExitCodesDecideTheBugReportWaitAndRestart) {
+    const run_result restart = run_stub(L"/silent /offline /exit:44080");
+    EXPECT_EQ(restart.exit_code, 44080u);
+    EXPECT_TRUE(has_message(restart, "Restart is required"));
+    EXPECT_FALSE(has_message(restart, "Wait for bug_report end")) << "codes of the stub's own range do not wait";
+
+    const auto t0 = std::chrono::steady_clock::now();
+    const run_result failed = run_stub(L"/silent /offline /spawn-bug-report:3000 /exit:1");
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_EQ(failed.exit_code, 1u);
+    EXPECT_TRUE(has_message(failed, "Waiting for bug_report..."));
+    EXPECT_GE(took, std::chrono::milliseconds(2000)) << "held until the bug-report tool ended";
+    EXPECT_LT(took, std::chrono::seconds(30));
+}
+
+TEST(StubRun, AFileMissingOfflineEndsTheRunWithItsError) {
+    const auto before = temp_folders();
+    const run_result r = run_stub(L"/silent /offline", packed_stub(L"missing_file"));
+    EXPECT_EQ(r.exit_code, 0xFFFFFFFFu);
+    EXPECT_TRUE(has_message_starting(r, "File 'missing.bin'|'"));
+    EXPECT_TRUE(has_message_starting(r, "Exception: File 'missing.bin'|'"));
+    EXPECT_EQ(temp_folders(), before);
 }
