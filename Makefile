@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets.
 #   make demo   build everything and run the stub under wine64
 #   make test   build the three presets and run every test
-.PHONY: all bootstrap build native win32 win64 demo test bench clean
+.PHONY: all bootstrap build native win32 win64 demo test bench bench-install clean
 
 JOBS ?= $(shell nproc)
 
@@ -26,6 +26,9 @@ test: build
 
 bench:
 	@scripts/bench
+
+bench-install:
+	@scripts/bench-install
 
 clean:
 	rm -rf build
