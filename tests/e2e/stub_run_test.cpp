@@ -312,6 +312,25 @@ TEST(StubRun, SetupMasterExitCodesDecideTheBugReportWaitAndRestart) {
     EXPECT_LT(took, std::chrono::seconds(30));
 }
 
+TEST(StubRun, ClearInsteadOfInstall) {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring record = path::join(tmp, L"master-clear.txt");
+    const run_result r = run_stub(L"/silent /offline /clear \"/record:" + record + L"\"");
+    EXPECT_EQ(r.exit_code, 0u);
+    const std::string line = read_file(record);
+    EXPECT_NE(line.find(" /clear"), std::string::npos) << line;
+    EXPECT_EQ(line.find(" /install"), std::string::npos) << line;
+    DeleteFileW(record.c_str());
+}
+
+TEST(StubRun, AProductInfoMissingOfflineIsAMissingFile) {
+    const run_result r = run_stub(L"/silent /offline", packed_stub(L"signed"));
+    EXPECT_EQ(r.exit_code, 44051u);
+    EXPECT_TRUE(has_message(r, "The product-info.xml 'demo/release.xml' has not been found in SFX, fail!"));
+    EXPECT_FALSE(has_message_starting(r, "No veltro_mod.dll")) << "offline runs never try the repository";
+}
+
 TEST(StubRun, AFileMissingOfflineEndsTheRunWithItsError) {
     const auto before = temp_folders();
     const run_result r = run_stub(L"/silent /offline", packed_stub(L"missing_file"));

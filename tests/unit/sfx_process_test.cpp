@@ -33,7 +33,10 @@ struct fake_reporting : sfx_reporting_intf {
     void add_main_product(const std::wstring&, const std::wstring&, bool) override {}
     void set_temp_path(const std::wstring& p) override { j.events.push_back(L"temp-path:" + p); }
     void set_edition(bool) override {}
-    void set_cookie(const std::wstring&) override {}
+    void set_aiid(const std::wstring&) override {}
+    void set_title(const std::wstring&) override {}
+    void set_report_url(const std::wstring&) override {}
+    void set_operation(const std::string&) override {}
     void set_reboot(bool r) override { j.reboot = r; }
     void set_ret_code(std::uint32_t c) override { j.ret_code = c; }
     void send(const std::wstring& e) override { j.events.push_back(e); }

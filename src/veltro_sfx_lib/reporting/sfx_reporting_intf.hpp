@@ -23,7 +23,11 @@ public:
     virtual void add_main_product(const std::wstring& product, const std::wstring& channel, bool reset) = 0;
     virtual void set_temp_path(const std::wstring& path) = 0;
     virtual void set_edition(bool offline) = 0;
-    virtual void set_cookie(const std::wstring& cookie) = 0;
+    // The analytics installation id: the microstub's or the command line's cookie.
+    virtual void set_aiid(const std::wstring& aiid) = 0;
+    virtual void set_title(const std::wstring& title) = 0;
+    virtual void set_report_url(const std::wstring& url) = 0;
+    virtual void set_operation(const std::string& operation) = 0;
     virtual void set_reboot(bool reboot) = 0;
     virtual void set_ret_code(std::uint32_t code) = 0;
     virtual void send(const std::wstring& event) = 0;

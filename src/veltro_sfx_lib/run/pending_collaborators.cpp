@@ -40,7 +40,10 @@ public:
     void add_main_product(const std::wstring&, const std::wstring&, bool) override {}
     void set_temp_path(const std::wstring&) override {}
     void set_edition(bool) override {}
-    void set_cookie(const std::wstring&) override {}
+    void set_aiid(const std::wstring&) override {}
+    void set_title(const std::wstring&) override {}
+    void set_report_url(const std::wstring&) override {}
+    void set_operation(const std::string&) override {}
     void set_reboot(bool) override {}
     void set_ret_code(std::uint32_t) override {}
     void send(const std::wstring&) override {}

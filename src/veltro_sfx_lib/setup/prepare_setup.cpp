@@ -116,7 +116,7 @@ std::shared_ptr<product_info_parser_intf> prepare_setup::obtain_product_info(con
 }
 
 void prepare_setup::apply_cookie(const std::wstring& cookie) {
-    if (context_.reporting) context_.reporting->set_cookie(cookie);
+    if (context_.reporting) context_.reporting->set_aiid(cookie);
     if (context_.info) context_.info->add_text_element(L"cookie", cookie);
 }
 
@@ -126,11 +126,17 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     info_parser info(context_, c_.verifier);
     info.load();
     const std::int32_t language = context_.params->get_int(keys::lang_id, 0);
+    if (context_.reporting) context_.reporting->set_title(info.title(language));
 
     context_.params->set(keys::base_url, cmd.find(L"base-url").value_or(info.base_url()));
+    const std::wstring report_url = cmd.find(L"report-url").value_or(info.report_url());
+    if (!report_url.empty() && context_.reporting) context_.reporting->set_report_url(report_url);
     if (info.silent()) context_.params->set_bool(keys::silent, true);
     if (info.nosplash()) context_.params->set_bool(keys::nosplash, true);
-    if (info.clear() || cmd.has(L"clear")) context_.params->set_bool(keys::clear, true);
+    if (info.clear() || cmd.has(L"clear")) {
+        context_.params->set_bool(keys::clear, true);
+        if (context_.reporting) context_.reporting->set_operation("clear");
+    }
 
     // The microstub's cookie, then the command line's, which wins.
     std::shared_ptr<microstub_intf> parent;
@@ -144,6 +150,8 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     const bool offline = cmd.has(L"offline");
     if (context_.reporting) context_.reporting->set_edition(offline);
     const std::wstring title = info.title(language);
+    if (cmd.has(L"ppi_icd"))
+        QZR_LOG_WARNING(L"The install confirmation dialog is not available in this build; installing without asking.");
 
     // The splash shows unless the run is silent (a silent value may still ask
     // for it) or it was turned off.
