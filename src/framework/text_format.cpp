@@ -10,7 +10,7 @@ namespace {
 
 enum class length { none, hh, h, l, ll, z };
 
-struct spec {
+struct conversion {
     bool left = false, plus = false, space = false, alt = false, zero = false;
     int width = -1;
     int precision = -1;
@@ -46,7 +46,7 @@ std::int64_t as_signed(const format_arg& a, unsigned bits) {
     return static_cast<std::int64_t>(v);
 }
 
-void pad_and_append(std::wstring& out, const spec& sp, std::wstring_view prefix, std::wstring_view body,
+void pad_and_append(std::wstring& out, const conversion& sp, std::wstring_view prefix, std::wstring_view body,
                     bool numeric) {
     const std::size_t len = prefix.size() + body.size();
     const std::size_t width = sp.width > 0 ? static_cast<std::size_t>(sp.width) : 0;
@@ -76,7 +76,7 @@ std::wstring digits(std::uint64_t v, unsigned base, bool upper) {
     return d;
 }
 
-void format_integer(std::wstring& out, const spec& sp, const format_arg* a) {
+void format_integer(std::wstring& out, const conversion& sp, const format_arg* a) {
     std::wstring prefix;
     std::wstring body;
     const unsigned bits = bits_of(sp.len);
@@ -105,7 +105,7 @@ void format_integer(std::wstring& out, const spec& sp, const format_arg* a) {
     pad_and_append(out, sp, prefix, body, true);
 }
 
-void format_text(std::wstring& out, const spec& sp, const format_arg* a) {
+void format_text(std::wstring& out, const conversion& sp, const format_arg* a) {
     std::wstring body;
     if (a) {
         if (a->null_text) body = L"(null)";
@@ -117,19 +117,19 @@ void format_text(std::wstring& out, const spec& sp, const format_arg* a) {
     pad_and_append(out, sp, {}, body, false);
 }
 
-void format_char(std::wstring& out, const spec& sp, const format_arg* a) {
+void format_char(std::wstring& out, const conversion& sp, const format_arg* a) {
     std::wstring body;
     if (a) body.push_back(static_cast<wchar_t>(as_unsigned(*a, sizeof(wchar_t) * 8)));
     pad_and_append(out, sp, {}, body, false);
 }
 
-void format_pointer(std::wstring& out, const spec& sp, const format_arg* a) {
+void format_pointer(std::wstring& out, const conversion& sp, const format_arg* a) {
     std::wstring body = digits(a ? as_unsigned(*a, sizeof(void*) * 8) : 0, 16, true);
     body.insert(0, sizeof(void*) * 2 - std::min(body.size(), sizeof(void*) * 2), L'0');
     pad_and_append(out, sp, {}, body, false);
 }
 
-void format_floating(std::wstring& out, const spec& sp, const format_arg* a) {
+void format_floating(std::wstring& out, const conversion& sp, const format_arg* a) {
     double v = 0;
     if (a) v = a->k == format_arg::kind::floating ? a->d : static_cast<double>(as_signed(*a, 64));
     char buf[64];
@@ -161,7 +161,7 @@ std::wstring vformat(std::wstring_view fmt, std::span<const format_arg> args) {
             ++i;
             continue;
         }
-        spec sp;
+        conversion sp;
         for (; i < fmt.size(); ++i) {
             const wchar_t f = fmt[i];
             if (f == L'-') sp.left = true;
