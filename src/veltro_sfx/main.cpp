@@ -9,6 +9,7 @@
 #include "log/file_sink.hpp"
 #include "log/logger.hpp"
 #include "repository/conditions/brand.hpp"
+#include "repository/conditions/host_facts.hpp"
 #include "veltro_sfx/outcome.hpp"
 #include "veltro_sfx/process_entry.hpp"
 #include "veltro_sfx_lib/run/pending_collaborators.hpp"
@@ -31,11 +32,8 @@ constexpr std::uint32_t high_integrity = 0x3000;
 std::wstring fresh_client_id() { return uuid::to_wstring(uuid::random_uuid()); }
 
 std::wstring log_folder() {
-    const auto product_id = win::version_string(program_path(), L"ProductId");
-    const auto module_id = win::version_string(program_path(), L"ModuleId");
-    std::optional<repository::conditions::brand> brand;
-    if (product_id && module_id) brand = repository::conditions::brand_from_product_id(*product_id);
-    const std::wstring brand_folder = repository::conditions::brand_folder_name(brand);
+    const std::wstring brand_folder =
+        repository::conditions::brand_folder_name(repository::conditions::brand_of_executable(program_path()));
     return path::join(path::join(path::join(win::common_app_data(), brand_folder), L"Veltro"), L"Logs");
 }
 
@@ -73,6 +71,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line_argument, int) {
         }
         reporting = pending::reporting_factory().create(proxy);
 
+        repository::conditions::set_running_executable(program_path());
         command_line cmd(::GetCommandLineW(), true);
         const std::wstring client_id = select_client_id(cmd, &fresh_client_id);
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include "win/process_info.hpp"
+
 // The runtime's own entry, started once the process is hardened.
 extern "C" int WinMainCRTStartup();
 
@@ -72,15 +74,7 @@ namespace qzr::sfx {
 const std::wstring& program_path() {
     static const std::wstring path = [] {
         if (g_program_path) return std::wstring(g_program_path);
-        std::wstring buffer(MAX_PATH, L'\0');
-        for (;;) {
-            const DWORD got = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-            if (got < buffer.size()) {
-                buffer.resize(got);
-                return buffer;
-            }
-            buffer.resize(buffer.size() * 2);
-        }
+        return win::module_file_name();
     }();
     return path;
 }

@@ -10,6 +10,18 @@
 
 namespace qzr::win {
 
+std::wstring module_file_name() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD got = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (got < buffer.size()) {
+            buffer.resize(got);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 std::wstring launched_by() {
     file_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) raise_last_error(L"CreateToolhelp32Snapshot");

@@ -8,6 +8,9 @@
 
 namespace qzr::win {
 
+// The full path of this process's executable as the loader records it.
+std::wstring module_file_name();
+
 // "%d-%s": parent process id and image name; raises on failure.
 std::wstring launched_by();
 

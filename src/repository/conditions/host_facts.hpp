@@ -29,8 +29,12 @@ public:
     virtual std::uint64_t file_size(const std::wstring& path) const = 0;
 };
 
-// The running system (Windows builds only).
+// The running system (Windows builds only). Its brand comes from the
+// executable at the path the entry hands over (the loader's record of the
+// executable may have been pointed elsewhere by the DLL-search hardening);
+// without one, from the module's own file name.
 std::shared_ptr<const host_facts_intf> running_host();
+void set_running_executable(const std::wstring& path);
 
 // The brand an executable's version resource names: ProductId up to its
 // first '-', provided ModuleId is readable too (Win32 build only).

@@ -3,6 +3,7 @@
 
 #include "repository/conditions/host_facts.hpp"
 #include "win/handle.hpp"
+#include "win/process_info.hpp"
 #include "win/system_error.hpp"
 #include "win/version_resource.hpp"
 
@@ -12,21 +13,15 @@ namespace {
 
 constexpr DWORD no_such_device = 433;  // ERROR_NO_SUCH_DEVICE
 
-std::wstring own_path() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD got = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (got < buffer.size()) return buffer.substr(0, got);
-        buffer.resize(buffer.size() * 2);
-    }
-}
+std::wstring g_executable;  // set once by the entry, before any condition runs
 
 class windows_host final : public host_facts_intf {
 public:
     const environment::os_record& os() const override { return environment::os_info(); }
 
     std::optional<brand> stub_brand() const override {
-        static const std::optional<brand> decided = brand_of_executable(own_path());
+        static const std::optional<brand> decided =
+            brand_of_executable(g_executable.empty() ? win::module_file_name() : g_executable);
         return decided;
     }
 
@@ -62,6 +57,8 @@ std::optional<brand> brand_of_executable(const std::wstring& path) {
     if (!product_id || !module_id) return std::nullopt;
     return brand_from_product_id(*product_id);
 }
+
+void set_running_executable(const std::wstring& path) { g_executable = path; }
 
 std::shared_ptr<const host_facts_intf> running_host() {
     static const auto host = std::make_shared<windows_host>();
