@@ -16,7 +16,7 @@ native win32 win64: bootstrap
 
 build: native win32 win64
 
-demo: win64 win32
+demo: build
 	@scripts/demo
 
 test: build
