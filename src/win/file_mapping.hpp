@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "veltro_sfx_lib/payload/mapped_file.hpp"
+#include "framework/mapped_file.hpp"
 #include "win/handle.hpp"
 
 namespace qzr::files {

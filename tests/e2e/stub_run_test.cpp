@@ -276,6 +276,20 @@ TEST(StubRun, ASignedMicrostubHandsOverItsCookieAndEdatFiles) {
     EXPECT_EQ(info->text(L"cookie"), L"cookie-of-the-microstub");
     sfx::temp_dir::remove(created_folder(trusted));
 
+    // The same folder named with a trailing separator finds the same cookie.
+    // (Two backslashes before the quote reach the launcher's argument parser
+    // as one; the stub reads backslashes literally.)
+    const run_result trailing = run_stub(L"\"" + stub_path() + L"\" /silent /offline /xperf \"/edat_dir:" + edat +
+                                             L"\\\\\" /check-temp:m.edat",
+                                         packed_stub(L"microstub_signed"));
+    EXPECT_EQ(trailing.exit_code, 0u);
+    info = read_hand_over(created_folder(trailing));
+    ASSERT_TRUE(info);
+    EXPECT_NE(info->text(L"sfx-cmd").find(L"/edat_dir:" + edat + L"\\ "), std::wstring::npos)
+        << "the separator reached the stub: " << utf::to_utf8(info->text(L"sfx-cmd"));
+    EXPECT_EQ(info->text(L"cookie"), L"cookie-of-the-microstub") << "edat_dir with a trailing separator";
+    sfx::temp_dir::remove(created_folder(trailing));
+
     const run_result both = run_stub(stub_args + L" /cookie:from-the-command-line", packed_stub(L"microstub_signed"));
     info = read_hand_over(created_folder(both));
     ASSERT_TRUE(info);

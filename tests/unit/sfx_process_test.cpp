@@ -21,7 +21,11 @@ struct journal {
     std::optional<std::uint32_t> ret_code;
     std::wstring proxy_written;
     std::vector<std::wstring> splash_calls;
-    bool payload_opened = false;
+    bool payload_read = false;
+    // The executable as the payload opened it; the signature must be checked
+    // over these very bytes.
+    std::vector<std::uint8_t> image{'M', 'Z', 's', 't', 'u', 'b'};
+    bool image_unmappable = false;
 };
 
 struct fake_reporting : sfx_reporting_intf {
@@ -52,12 +56,16 @@ struct fake_signature_factory : verify_signature_intf::factory {
             journal& j;
             v(bool r, journal& j) : r(r), j(j) {}
             bool dsa_signed(const std::wstring& path) override {
-                j.events.push_back(L"verify:" + path);
-                return r;
+                j.events.push_back(L"verify-path:" + path);
+                return false;
             }
             bool dsa_signed_any(const std::wstring&) override { return false; }
             bool dsa_signed_handle(void*) override { return false; }
-            bool dsa_signed_block(const std::uint8_t*, std::size_t) override { return false; }
+            bool dsa_signed_block(const std::uint8_t* data, std::size_t size) override {
+                const bool opened_bytes = data == j.image.data() && size == j.image.size();
+                j.events.push_back(opened_bytes ? L"verify:opened-image" : L"verify:other-bytes");
+                return r;
+            }
         };
         return std::make_shared<v>(result, j);
     }
@@ -81,16 +89,25 @@ struct fake_temp_factory : temp_dir_intf::factory {
 struct fake_payload_factory : payload_intf::factory {
     journal& j;
     explicit fake_payload_factory(journal& j) : j(j) {}
-    std::shared_ptr<payload_intf> create(const std::wstring&, const std::shared_ptr<veltro_info_intf>& info) const override {
-        j.payload_opened = true;
-        pugi::xml_document d;
-        info->add_node(d.append_child(L"file-list"));
+    std::shared_ptr<payload_intf> create(const std::wstring& path) const override {
+        j.events.push_back(L"open:" + path);
         struct p : payload_intf {
+            journal& j;
+            explicit p(journal& j) : j(j) {}
+            qzr::byte_view image() const override {
+                if (j.image_unmappable) throw qzr::exceptions::error(87, "narrowing_error");
+                return qzr::byte_view(j.image.data(), j.image.size());
+            }
+            void load(veltro_info_intf& info) override {
+                j.payload_read = true;
+                pugi::xml_document d;
+                info.add_node(d.append_child(L"file-list"));
+            }
             std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring&) override { return nullptr; }
             std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring&) override { return nullptr; }
             std::vector<std::wstring> aliases() const override { return {}; }
         };
-        return std::make_shared<p>();
+        return std::make_shared<p>(j);
     }
 };
 
@@ -239,9 +256,16 @@ TEST_F(RunDriver, UnsignedStubStopsBeforeThePayload) {
     } catch (const exceptions::sfx_invalid_signature& e) {
         EXPECT_EQ(e.code(), 44024);
     }
-    EXPECT_FALSE(j.payload_opened);
+    EXPECT_FALSE(j.payload_read);
     EXPECT_FALSE(sent(L"sfx-preparing"));
-    EXPECT_EQ(j.events.front(), L"verify:C:\\dl\\setup.exe");
+    const std::vector<std::wstring> order{L"open:C:\\dl\\setup.exe", L"verify:opened-image"};
+    EXPECT_EQ(j.events, order) << "the signature is checked over the opened image, not the path";
+}
+
+TEST_F(RunDriver, AnImageTooLargeToMapIsNotSigned) {
+    j.image_unmappable = true;
+    EXPECT_THROW(run(L"/silent"), exceptions::sfx_invalid_signature);
+    EXPECT_FALSE(j.payload_read);
 }
 
 TEST_F(RunDriver, HandOverAndSetupMasterCommandLine) {
@@ -263,7 +287,8 @@ TEST_F(RunDriver, HandOverAndSetupMasterCommandLine) {
     EXPECT_EQ(*j.temp_delete_flag, true);
     EXPECT_EQ(j.bug_report_folder, L"");
     EXPECT_EQ(j.ret_code, 0u);
-    const std::vector<std::wstring> order{L"verify:C:\\dl\\setup.exe", L"temp-path:C:\\Windows\\Temp\\qzr-x",
+    const std::vector<std::wstring> order{L"open:C:\\dl\\setup.exe", L"verify:opened-image",
+                                          L"temp-path:C:\\Windows\\Temp\\qzr-x",
                                           L"sfx-preparing", L"sfx-running-veltro", L"sfx-finish", L"temp-removed"};
     EXPECT_EQ(j.events, order);
 }

@@ -119,7 +119,8 @@ TEST_F(PayloadWin, TablesHandOverAndUnpacking) {
                                      {"cut", random_bytes(100000, 2), 1, false, true},
                                  }));
     veltro_info info;
-    payload p(file(L"sfx.exe"), info);
+    payload p(file(L"sfx.exe"));
+    p.load(info);
 
     const std::string doc = info.to_string();
     EXPECT_NE(doc.find("<file-list>"), std::string::npos);
@@ -128,7 +129,7 @@ TEST_F(PayloadWin, TablesHandOverAndUnpacking) {
     for (std::size_t at = doc.find("<file>"); at != std::string::npos; at = doc.find("<file>", at + 1)) ++files;
     EXPECT_EQ(files, 6u) << "duplicates are listed too";
     EXPECT_NE(doc.find("<file-mapping-sfx>"), std::string::npos);
-    EXPECT_TRUE(log.has("file alias = 'setup.bin' packed in payload twice, overriding"));
+    EXPECT_TRUE(log.has(log::level_info, "file alias = 'setup.bin' packed in payload twice, overriding"));
 
     // The later duplicate wins; lookups are exact.
     EXPECT_EQ(p.find_by_alias(L"setup.bin")->unpack_data(), (std::vector<std::uint8_t>{'n', 'e', 'w'}));
@@ -154,7 +155,8 @@ TEST_F(PayloadWin, LargeCompressedEntryToFile) {
     const auto big = random_bytes((3 << 20) + 11, 3);
     write_file(file(L"sfx.exe"), self_extractor({{"big", big, 1}}));
     veltro_info info;
-    payload p(file(L"sfx.exe"), info);
+    payload p(file(L"sfx.exe"));
+    p.load(info);
     p.find_by_alias(L"big")->unpack_to_file(file(L"big.out"));
     const std::string out = read_file(file(L"big.out"));
     ASSERT_EQ(out.size(), big.size());
@@ -170,7 +172,8 @@ TEST_F(PayloadWin, FailedUnpackingLeavesNoFile) {
                                      {"cut", random_bytes(100000, 2), 1, false, true},
                                  }));
     veltro_info info;
-    payload p(file(L"sfx.exe"), info);
+    payload p(file(L"sfx.exe"));
+    p.load(info);
     const auto expect_fail = [&](const wchar_t* alias, std::int32_t code, const std::string& text) {
         const std::wstring target = file((std::wstring(alias) + L".out").c_str());
         try {
@@ -188,14 +191,61 @@ TEST_F(PayloadWin, FailedUnpackingLeavesNoFile) {
     digest[0] ^= 1;
     const std::string recorded = hex::encode(digest);
     expect_fail(L"bad-digest", 13, "Fail unpack data, wrong checksum (alias:bad-digest, hash:" + recorded + ")!");
-    EXPECT_TRUE(log.has("Fail unpack data, wrong checksum (alias:bad-digest, hash:" + recorded + ")!"));
+    EXPECT_TRUE(log.has(log::level_error, "Fail unpack data, wrong checksum (alias:bad-digest, hash:" + recorded + ")!"));
     expect_fail(L"cut", 1, "The LZMA stream has ended prematurely!");
 }
 
-TEST_F(PayloadWin, MissingExecutable) {
+// The executable is held against writers from the moment it is opened: the
+// bytes its signature is checked over are the bytes the payload is read
+// from, whatever happens to the path meanwhile.
+TEST_F(PayloadWin, TheOpenedImageIsWhatIsVerifiedAndRead) {
+    const auto original = self_extractor({{"setup.bin", {'g', 'o', 'o', 'd'}, 0}});
+    const auto forged = self_extractor({{"setup.bin", {'e', 'v', 'i', 'l'}, 0}});
+    write_file(file(L"sfx.exe"), original);
+    write_file(file(L"forged.exe"), forged);
+    payload p(file(L"sfx.exe"));
+
+    const HANDLE writer = CreateFileW(file(L"sfx.exe").c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "a writer got in while the run holds its executable";
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    // Replacing the path may or may not be refused; either way the run keeps
+    // reading the file it opened.
+    MoveFileExW(file(L"forged.exe").c_str(), file(L"sfx.exe").c_str(), MOVEFILE_REPLACE_EXISTING);
+
+    const byte_view image = p.image();
+    ASSERT_EQ(image.size(), original.size());
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), image.data()));
     veltro_info info;
+    p.load(info);
+    EXPECT_EQ(p.find_by_alias(L"setup.bin")->unpack_data(), (std::vector<std::uint8_t>{'g', 'o', 'o', 'd'}));
+    EXPECT_THROW(payload(file(L"sfx.exe")).find_by_alias(L"setup.bin"), qzr::exceptions::error)
+        << "nothing is read before load";
+}
+
+// A stored entry's content is written in one go; a file that refuses it
+// gives "set_file_content" with the system's code.
+TEST_F(PayloadWin, StoredContentThatCannotBeWritten) {
+    write_file(file(L"target"), {'o', 'l', 'd'});
+    win::file_handle read_only(
+        CreateFileW(file(L"target").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(read_only);
+    const std::uint8_t data[] = {'n', 'e', 'w'};
     try {
-        payload p(file(L"missing.exe"), info);
+        set_file_content(read_only.get(), byte_view(data, sizeof data));
+        ADD_FAILURE() << "wrote through a read-only handle";
+    } catch (const qzr::exceptions::error& e) {
+        EXPECT_EQ(e.code(), ERROR_ACCESS_DENIED);
+        EXPECT_STREQ(e.what(), "set_file_content");
+    }
+    read_only.reset();
+    EXPECT_EQ(read_file(file(L"target")), "old");
+}
+
+TEST_F(PayloadWin, MissingExecutable) {
+    try {
+        payload p(file(L"missing.exe"));
         FAIL();
     } catch (const qzr::exceptions::error& e) {
         EXPECT_EQ(e.code(), ERROR_FILE_NOT_FOUND);
@@ -286,7 +336,7 @@ TEST(VerifySignatureWin, PackedFilesByPathHandleAndBlock) {
         EXPECT_EQ(e.code(), ERROR_FILE_NOT_FOUND);
         EXPECT_STREQ(e.what(), "Open file for DSA check fail!");
     }
-    EXPECT_TRUE(log.has("Open file '" + utf::to_utf8(missing) + "' for DSA check fail  2!"));
+    EXPECT_TRUE(log.has(log::level_error, "Open file '" + utf::to_utf8(missing) + "' for DSA check fail  2!"));
 }
 
 TEST_F(PayloadWin, ZeroLengthFileIsNotSigned) {

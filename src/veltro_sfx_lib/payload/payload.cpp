@@ -9,15 +9,16 @@
 
 namespace qzr::sfx {
 
-std::shared_ptr<payload_intf> payload::factory::create(const std::wstring& program_path,
-                                                       const std::shared_ptr<veltro_info_intf>& info) const {
-    return std::make_shared<payload>(program_path, *info);
+std::shared_ptr<payload_intf> payload::factory::create(const std::wstring& program_path) const {
+    return std::make_shared<payload>(program_path);
 }
 
-payload::payload(const std::wstring& program_path, veltro_info_intf& info) {
+payload::payload(const std::wstring& program_path) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     {
         const win::fs_redirection_auto redirection;
+        // No write sharing: while the run holds this handle nobody can change
+        // the bytes it verifies and reads.
         file_ = std::make_shared<win::file_handle>(::CreateFileW(program_path.c_str(), FILE_READ_DATA,
                                                                  FILE_SHARE_READ | FILE_SHARE_DELETE, &inheritable,
                                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -28,8 +29,19 @@ payload::payload(const std::wstring& program_path, veltro_info_intf& info) {
         throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Failed to open sfx file.");
     }
     mapping_ = std::make_shared<files::file_mapping>();
-    mapping_->open(file_->get(), &inheritable, true);
+    mapping_->open(file_->get(), &inheritable, false);
+    try {
+        mapping_->map_view(0, 0);
+    } catch (const qzr::exceptions::detail::base& e) {
+        // Too large for one view: image() reports it, and the file counts as
+        // not signed.
+        QZR_LOG_WARNING(L"Payload: Unable to map sfx file '%s', %d", program_path, e.code());
+    }
+}
 
+byte_view payload::image() const { return mapping_->view(); }
+
+void payload::load(veltro_info_intf& info) {
     pugi::xml_document scratch;
     auto file_list = scratch.append_child(L"file-list");
     index_ = std::make_unique<payload_index>(mapping_, file_list);
@@ -48,27 +60,47 @@ payload::payload(const std::wstring& program_path, veltro_info_intf& info) {
     info.add_node(mapping_sfx);
 }
 
+const payload_index& payload::index() const {
+    if (!index_) throw qzr::exceptions::error("The payload has not been read.");
+    return *index_;
+}
+
 std::shared_ptr<unpacker_intf> payload::find_by_sha(const std::wstring& sha) {
-    const file_info* f = index_->find_by_sha(sha);
+    const file_info* f = index().find_by_sha(sha);
     return f ? std::make_shared<unpacker>(mapping_, *f) : nullptr;
 }
 
 std::shared_ptr<unpacker_intf> payload::find_by_alias(const std::wstring& alias) {
-    const file_info* f = index_->find_by_alias(alias);
+    const file_info* f = index().find_by_alias(alias);
     return f ? std::make_shared<unpacker>(mapping_, *f) : nullptr;
 }
 
-std::vector<std::wstring> payload::aliases() const { return index_->aliases(); }
+std::vector<std::wstring> payload::aliases() const { return index().aliases(); }
 
 std::vector<std::uint8_t> unpacker::unpack_data() { return unpack_entry(mapping_->view(), entry_); }
+
+void set_file_content(void* file, byte_view data) {
+    const HANDLE h = static_cast<HANDLE>(file);
+    LARGE_INTEGER start{};
+    DWORD written = 0;
+    if (!::SetFilePointerEx(h, start, nullptr, FILE_BEGIN) ||
+        (!data.empty() &&
+         (!::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) || written != data.size())) ||
+        !::SetEndOfFile(h))
+        win::raise_last_error(L"set_file_content");
+}
 
 void unpacker::unpack_to_file(const std::wstring& path) {
     win::file_handle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) win::raise_last_error(L"Unable to create file '%ls'!", path);
     try {
-        packers::file_stream_writter writer(file.get());
-        write_entry(mapping_->view(), entry_, writer);
+        if (entry_.flags == payload_format::reader_stored) {
+            set_file_content(file.get(), mapping_->view().sub(entry_.offset, entry_.size));
+        } else {
+            packers::file_stream_writter writer(file.get());
+            write_entry(mapping_->view(), entry_, writer);
+        }
         if (!entry_.sha.empty()) check_entry_digest(entry_, root::hash_file(file.get()).bytes());
     } catch (...) {
         // Nothing partial or unverified stays behind.

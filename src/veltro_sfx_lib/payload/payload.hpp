@@ -1,6 +1,7 @@
 // The payload of the stub's own executable: opened inheritable and mapped
-// once for the whole run, so the setup master can read entries straight from
-// the file through the handle it inherits.
+// once for the whole run, denying writers, so the signature check, the
+// payload reader and the setup master (through the handle it inherits) all
+// see the same bytes.
 #pragma once
 
 #include <memory>
@@ -16,21 +17,29 @@ namespace qzr::sfx {
 class payload final : public payload_intf {
 public:
     struct factory : payload_intf::factory {
-        std::shared_ptr<payload_intf> create(const std::wstring& program_path,
-                                             const std::shared_ptr<veltro_info_intf>& info) const override;
+        std::shared_ptr<payload_intf> create(const std::wstring& program_path) const override;
     };
 
-    payload(const std::wstring& program_path, veltro_info_intf& info);
+    explicit payload(const std::wstring& program_path);
+
+    byte_view image() const override;
+    void load(veltro_info_intf& info) override;
 
     std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring& sha) override;
     std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring& alias) override;
     std::vector<std::wstring> aliases() const override;
 
 private:
+    const payload_index& index() const;
+
     std::shared_ptr<win::file_handle> file_;
     std::shared_ptr<files::file_mapping> mapping_;
     std::unique_ptr<payload_index> index_;
 };
+
+// Writes data as the whole content of an open file (from its start, then
+// cut to that length); raises "set_file_content" with the system code.
+void set_file_content(void* file, byte_view data);
 
 class unpacker final : public unpacker_intf {
 public:

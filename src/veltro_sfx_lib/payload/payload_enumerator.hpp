@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "veltro_sfx_lib/payload/mapped_file.hpp"
+#include "framework/mapped_file.hpp"
 
 namespace qzr::sfx {
 

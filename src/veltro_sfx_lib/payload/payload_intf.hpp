@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/byte_view.hpp"
+
 namespace qzr::sfx {
 
 class veltro_info_intf;
@@ -24,11 +26,19 @@ class payload_intf {
 public:
     struct factory {
         virtual ~factory() = default;
-        // Opens the payload of the executable at program_path and writes its
-        // file list and mapping into the hand-over document.
-        virtual std::shared_ptr<payload_intf> create(const std::wstring& program_path,
-                                                     const std::shared_ptr<veltro_info_intf>& info) const = 0;
+        // Opens the executable at program_path once, denying writers, and
+        // maps it; nothing of the payload is read yet.
+        virtual std::shared_ptr<payload_intf> create(const std::wstring& program_path) const = 0;
     };
+
+    // The whole executable through the handle and mapping that every later
+    // read uses: its signature is checked over exactly these bytes, so a file
+    // swapped on disk after the check cannot reach the payload reader.
+    // Raises when the file could not be mapped as one view.
+    virtual byte_view image() const = 0;
+    // Reads the payload and writes its file list and mapping into the
+    // hand-over document. Only after the image has been verified.
+    virtual void load(veltro_info_intf& info) = 0;
 
     // None when no entry without alias has this digest text.
     virtual std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring& sha) = 0;

@@ -10,6 +10,7 @@ class command_line;
 class payload_intf;
 class veltro_info_intf;
 class sfx_reporting_intf;
+class microstub_intf;
 
 struct sfx_data_holder {
     std::shared_ptr<value_holder_intf> params;
@@ -17,6 +18,9 @@ struct sfx_data_holder {
     std::shared_ptr<payload_intf> payload;
     std::shared_ptr<veltro_info_intf> info;
     std::shared_ptr<sfx_reporting_intf> reporting;
+    // The parent program that started the run, once preparation has looked
+    // at it.
+    std::shared_ptr<microstub_intf> microstub;
 };
 
 }  // namespace qzr::sfx

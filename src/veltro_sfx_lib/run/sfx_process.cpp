@@ -45,18 +45,20 @@ std::uint32_t sfx_process::run(const std::wstring& program_path, const std::wstr
     QZR_LOG_INFO(L"SFX started with command line '%s'", arguments);
     params_->set(keys::process_path, program_path);
 
-    bool is_signed = false;
+    // The executable is opened once, denying writers: the signature is
+    // checked over that handle's mapping and the payload is read through the
+    // same mapping, so a file swapped on disk after the check is never read.
     {
         const auto redirection = f_.host->disable_fs_redirection();
-        is_signed = f_.signature->create()->dsa_signed(program_path);
+        payload_ = f_.payload->create(program_path);
     }
-    if (!is_signed) {
+    if (!image_signed(*payload_)) {
         QZR_LOG_ERROR(L"SFX is not DSA signed!");
         throw exceptions::sfx_invalid_signature();
     }
 
     info_ = f_.info->create();
-    payload_ = f_.payload->create(program_path, info_);
+    payload_->load(*info_);
 
     std::wstring converted = arguments;
     try {
@@ -144,6 +146,17 @@ std::uint32_t sfx_process::launch_setup_master(const std::wstring& master, const
         QZR_LOG_ERROR(L"Execute setup master process '%s' failed!", master);
         throw;
     }
+}
+
+bool sfx_process::image_signed(const payload_intf& payload) const {
+    bool is_signed = false;
+    try {
+        const byte_view image = payload.image();
+        is_signed = f_.signature->create()->dsa_signed_block(image.data(), image.size());
+    } catch (const std::exception&) {
+        // An image that cannot be mapped as one view is not signed.
+    }
+    return is_signed;
 }
 
 void sfx_process::show_splash(const std::wstring& title) {

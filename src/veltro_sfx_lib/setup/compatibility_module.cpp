@@ -4,8 +4,10 @@
 
 #include <vector>
 
+#include "framework/errors.hpp"
 #include "framework/utf.hpp"
 #include "log/logger.hpp"
+#include "win/file_lock.hpp"
 #include "win/handle.hpp"
 
 namespace qzr::sfx {
@@ -18,10 +20,24 @@ constexpr DWORD more_data = 234;  // ERROR_MORE_DATA: the length was updated
 
 }  // namespace
 
-std::wstring ask_channel(const std::wstring& module_path, const std::wstring& product, const std::wstring& current) {
-    win::module_handle module(::LoadLibraryW(module_path.c_str()));
+std::wstring ask_channel(const std::wstring& module_path, verify_signature_intf& verifier, const std::wstring& product,
+                         const std::wstring& current) {
+    win::module_handle module;
+    DWORD load_error = 0;
+    {
+        const win::file_handle lock = win::lock_against_writers(module_path);
+        if (!lock) {
+            const DWORD err = ::GetLastError();
+            QZR_LOG_ERROR(L"Open file '%s' for DSA check fail  %u!", module_path, err);
+            throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Open file for DSA check fail!");
+        }
+        if (!verifier.dsa_signed(module_path))
+            throw qzr::exceptions::error(L"MOD.dll '%s' is not DSA signed!", module_path);
+        module.reset(::LoadLibraryW(module_path.c_str()));
+        if (!module) load_error = ::GetLastError();
+    }
     if (!module) {
-        QZR_LOG_ERROR(L"Loading MOD:'%s' fail %u.", module_path, ::GetLastError());
+        QZR_LOG_ERROR(L"Loading MOD:'%s' fail %u.", module_path, load_error);
         return std::wstring();
     }
     const auto check = reinterpret_cast<check_channel_fn>(

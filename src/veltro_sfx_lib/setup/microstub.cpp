@@ -11,7 +11,8 @@
 #include "veltro_sfx_lib/payload/payload_intf.hpp"
 #include "veltro_sfx_lib/run/command_line.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
-#include "veltro_sfx_lib/setup/prepare_setup.hpp"
+#include "veltro_sfx_lib/setup/preparation_rules.hpp"
+#include "win/file_lock.hpp"
 #include "win/file_system.hpp"
 #include "win/handle.hpp"
 #include "win/system_error.hpp"
@@ -45,9 +46,16 @@ std::wstring parent_image() {
 
 bool microstub::verify() {
     verified_ = false;
+    image_lock_.reset();
     if (!command || !command->has(L"edat_dir")) return false;
     try {
-        verified_ = verifier_->create()->dsa_signed_any(parent_image());
+        const std::wstring image = parent_image();
+        // Held from the check for as long as this object trusts the parent:
+        // the verified image cannot be replaced or rewritten meanwhile.
+        auto lock = std::make_shared<win::file_handle>(win::lock_against_writers(image));
+        if (!*lock) win::raise_last_error(L"Unable to hold the image '%ls' of the parent process!", image);
+        verified_ = verifier_->create()->dsa_signed_any(image);
+        if (verified_) image_lock_ = std::move(lock);
         QZR_LOG_INFO(L"DSA for microstub verified with result '%d'", verified_ ? 1 : 0);
     } catch (const exceptions::detail::base&) {
         verified_ = false;
@@ -124,7 +132,8 @@ void sfx_edat::unpack() {
             const std::wstring target = path::join(folder, alias);
             const std::wstring parent = path::parent(target);
             if (!win::create_directories(parent)) {
-                QZR_LOG_ERROR(L"Create EDAT directory '%s' fail %u (%s), skip", parent, ::GetLastError(), alias);
+                const DWORD err = ::GetLastError();  // the failing creation's own error
+                QZR_LOG_ERROR(L"Create EDAT directory '%s' fail %u (%s), skip", parent, err, alias);
                 continue;
             }
             entry->unpack_to_file(target);

@@ -47,6 +47,7 @@ public:
 private:
     std::shared_ptr<const verify_signature_intf::factory> verifier_;
     bool verified_ = false;
+    std::shared_ptr<void> image_lock_;  // the parent's image, held while it is trusted
 };
 
 class sfx_edat_intf {

@@ -17,28 +17,10 @@
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
 #include "veltro_sfx_lib/setup/compatibility_module.hpp"
+#include "veltro_sfx_lib/setup/preparation_rules.hpp"
 #include "win/file_system.hpp"
 
 namespace qzr::sfx {
-
-std::uint8_t weighted_progress(double base, double share, std::uint64_t done, std::uint64_t length) noexcept {
-    double value = base;
-    if (length > 0) value += static_cast<double>(done) / static_cast<double>(length) * share;
-    if (!(value >= 0.0)) value = 0.0;  // also NaN
-    return static_cast<std::uint8_t>(std::min(value, 100.0));
-}
-
-bool is_safe_relative_name(const std::wstring& name) noexcept {
-    if (name.empty() || path::is_separator(name.front()) || name.find(L':') != std::wstring::npos) return false;
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t to = name.find_first_of(L"\\/", from);
-        const std::wstring_view segment = std::wstring_view(name).substr(from, to == std::wstring::npos ? to : to - from);
-        if (segment == L"..") return false;
-        if (to == std::wstring::npos) return true;
-        from = to + 1;
-    }
-}
 
 std::wstring prepare_setup::create_product_temp_folder(const std::wstring& name) const {
     const std::wstring folder = path::join(context_.params->get(keys::tmp_path, L""), name);
@@ -65,9 +47,7 @@ void prepare_setup::process_setup_file(const product_info_parser_intf::file_info
     }
     const std::wstring target = path::join(folder, file.name);
     if (const std::wstring parent = path::parent(target); parent != folder) win::create_directories(parent);
-    auto entry = context_.payload->find_by_sha(file.sha256);
-    if (!entry) entry = context_.payload->find_by_alias(file.name);
-    if (entry) {
+    if (const auto entry = find_setup_file(*context_.payload, file.sha256, file.name)) {
         try {
             entry->unpack_to_file(target);
             if (progress) progress(static_cast<std::uint64_t>(file.size), static_cast<std::uint64_t>(file.size));
@@ -138,12 +118,13 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
         if (context_.reporting) context_.reporting->set_operation("clear");
     }
 
-    // The microstub's cookie, then the command line's, which wins.
-    std::shared_ptr<microstub_intf> parent;
+    // The microstub's cookie, then the command line's, which wins. The
+    // microstub stays in the run context: it copies its EDAT files at the end
+    // and holds its verified image until then.
     if (c_.microstub) {
-        parent = c_.microstub->create(context_);
-        parent->verify();
-        if (const std::wstring cookie = parent->get_cookie(); !cookie.empty()) apply_cookie(cookie);
+        context_.microstub = c_.microstub->create(context_);
+        context_.microstub->verify();
+        if (const std::wstring cookie = context_.microstub->get_cookie(); !cookie.empty()) apply_cookie(cookie);
     }
     if (const auto cookie = cmd.find(L"cookie")) apply_cookie(*cookie);
 
@@ -153,15 +134,7 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     if (cmd.has(L"ppi_icd"))
         QZR_LOG_WARNING(L"The install confirmation dialog is not available in this build; installing without asking.");
 
-    // The splash shows unless the run is silent (a silent value may still ask
-    // for it) or it was turned off.
-    const auto silent_value = cmd.find(L"silent");
-    const bool splash_wanted =
-        (!silent_value || utf::ifind(*silent_value, L"splash") != std::wstring::npos ||
-         utf::ifind(*silent_value, L"stub_loading") != std::wstring::npos) &&
-        !cmd.has(L"verysilent") && !cmd.has(L"nosplash") && !context_.params->get_bool(keys::silent, false) &&
-        !context_.params->get_bool(keys::nosplash, false);
-    if (show_splash && splash_wanted) show_splash(title);
+    if (show_splash && splash_wanted(cmd, *context_.params)) show_splash(title);
 
     const auto evaluator = c_.evaluator->create(context_);
     auto products = info.products();
@@ -179,14 +152,14 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
             const std::wstring module_url = base_url + L"/dll/" + main.name + L"/x86/veltro_mod.dll.lzma";
             downloader_->download_file(module_url, module, 1, true, false);
             QZR_LOG_DEBUG(L"File '%s' has been correctly downloaded and stored to '%s'.", module_url, module);
-            if (const std::wstring channel = ask_channel(module, main.name, main.channel); !channel.empty())
+            if (const std::wstring channel = ask_channel(module, *c_.verifier->create(), main.name, main.channel);
+                !channel.empty())
                 main.channel = channel;
         } catch (const std::exception&) {
             QZR_LOG_INFO(L"No veltro_mod.dll");
         }
     }
-    for (std::size_t i = 0; i < products.size(); ++i)
-        if (context_.reporting) context_.reporting->add_main_product(products[i].name, products[i].channel, i == 0);
+    if (context_.reporting) report_products(*context_.reporting, products);
 
     const auto product_url = [&] { return base_url + L"/defs/" + main.name + L"/" + main.channel + L".xml.lzma"; };
     const std::wstring alias = main.name + L"/" + main.channel + L".xml";
@@ -200,10 +173,7 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
             for (const auto& f : product_info->get_setup_files()) {
                 if (!utf::iequals(f.name, L"veltro_mod.dll")) continue;
                 process_setup_file(f, main.name, folder, offline, nullptr);
-                const std::wstring placed = path::join(folder, f.name);
-                if (!c_.verifier->create()->dsa_signed(placed))
-                    throw qzr::exceptions::error(L"MOD.dll '%s' is not DSA signed!", placed);
-                channel = ask_channel(placed, main.name, main.channel);
+                channel = ask_channel(path::join(folder, f.name), *c_.verifier->create(), main.name, main.channel);
                 break;
             }
         } catch (const std::exception&) {
@@ -227,7 +197,6 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     double total = 0;
     for (const auto& f : files) total += static_cast<double>(std::max<std::int64_t>(f.size, 0));
     double base = 0;
-    const pugi::xml_node commands = product_info->get_setup_commands();
     for (const auto& f : files) {
         if (f.name.empty()) {
             QZR_LOG_ERROR(L"The file name is not specified in product-info.xml for hash '%s', fail!", f.sha256);
@@ -241,13 +210,13 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
             if (progress) progress(weighted_progress(base, share, done, length));
         });
         base += share;
-        evaluator->evaluate(f.name, commands, folder);
+        evaluator->evaluate(f.name, product_info->get_setup_commands(), folder);
     }
     if (!offline && context_.info)
         context_.info->add_text_element(L"average-download-speed", text::format(L"%f", downloader_->average_speed()));
     try {
         sfx_edat(context_).unpack();
-        if (parent) parent->copy_edat_files();
+        if (context_.microstub) context_.microstub->copy_edat_files();
     } catch (const std::exception&) {
         QZR_LOG_ERROR(L"Unpacking edat fail.");
     }

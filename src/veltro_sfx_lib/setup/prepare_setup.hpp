@@ -11,15 +11,6 @@
 
 namespace qzr::sfx {
 
-// Progress of one file within the whole: done/length of this file's share,
-// on top of what earlier files contributed; never above 100, and a chunk of
-// unknown length counts as nothing rather than dividing by zero.
-std::uint8_t weighted_progress(double base, double share, std::uint64_t done, std::uint64_t length) noexcept;
-
-// Whether a setup file name stays inside the product folder: relative, no
-// drive, no ".." segment, no alternate data stream.
-bool is_safe_relative_name(const std::wstring& name) noexcept;
-
 class prepare_setup final : public prepare_setup_intf {
 public:
     struct collaborators {
