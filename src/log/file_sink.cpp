@@ -121,18 +121,17 @@ void file_sink::rotate_if_needed() {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file_->get(), &size)) win::raise_last_error(L"Unable to get file size!");
     if (static_cast<std::uint64_t>(size.QuadPart) < rotation_size_) return;
-    std::lock_guard<win::critical_section> guard(lock_);
-    if (!::GetFileSizeEx(file_->get(), &size)) win::raise_last_error(L"Unable to get file size!");
-    if (static_cast<std::uint64_t>(size.QuadPart) < rotation_size_) return;
     detail::rotate_log_file(file_->get(), path_);
     file_ = std::make_shared<win::file_handle>(detail::open_log_file(path_));
 }
 
 void file_sink::write(const event& ev, bool flush) {
     if (ev.level < min_level_) return;
-    if (rotation_size_) rotate_if_needed();
     const std::string line = format_line(ev);
+    // One lock over the size check, the rotation and the write: the handle is
+    // replaced by a rotation, and a line must land whole in exactly one file.
     std::lock_guard<win::critical_section> guard(lock_);
+    if (rotation_size_) rotate_if_needed();
     DWORD written = 0;
     if (!::WriteFile(file_->get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
         win::raise_last_error(L"Unable to write log file '%s'", path_);

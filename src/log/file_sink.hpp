@@ -24,6 +24,7 @@ public:
     const std::wstring& path() const noexcept { return path_; }
 
 private:
+    // Under lock_.
     void rotate_if_needed();
 
     std::wstring path_;

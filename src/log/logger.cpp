@@ -35,6 +35,7 @@ void Logger::log(unsigned level, const log_source& source, std::string_view mess
         const std::string_view tag(source.tag, strnlen(source.tag, sizeof source.tag));
         ev.message = compose_message(message, t_context, tag);
         const bool flush = level >= flush_level_.load(std::memory_order_relaxed);
+        std::lock_guard<std::recursive_mutex> serialised(write_lock_);
         for (const auto& sink : *sinks) {
             if (level < sink->min_level()) continue;
             try {

@@ -66,6 +66,10 @@ public:
 
 private:
     mutable std::mutex lock_;
+    // Sinks are called one event at a time, whichever thread logs: a sink
+    // need not be safe for concurrent writes, and lines keep one order in
+    // every sink. Recursive, so a sink that logs cannot deadlock its thread.
+    std::recursive_mutex write_lock_;
     std::shared_ptr<const std::vector<std::shared_ptr<ISink>>> sinks_ =
         std::make_shared<std::vector<std::shared_ptr<ISink>>>();
     std::atomic<unsigned> min_level_{level_none};

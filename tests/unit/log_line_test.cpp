@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "framework/errors.hpp"
 #include "log/log_line.hpp"
@@ -131,4 +134,34 @@ TEST(Logger, FiltersFlushesAndSurvivesFailingSinks) {
     EXPECT_TRUE(sink->seen[1].second);
     EXPECT_THROW(lg.set_flush_level(10), qzr::exceptions::error);
     lg.set_flush_level(9);
+}
+
+// Threads log at once: each sink sees one event at a time, so a sink needs no
+// lock of its own, and no event is lost.
+TEST(Logger, SinksAreCalledOneEventAtATime) {
+    struct overlap_sink : ISink {
+        std::atomic<bool> inside{false};
+        std::atomic<int> overlaps{0};
+        std::vector<std::string> lines;  // deliberately unguarded
+        unsigned min_level() const noexcept override { return 0; }
+        void write(const event& ev, bool) override {
+            if (inside.exchange(true)) ++overlaps;
+            lines.push_back(ev.message);
+            std::this_thread::yield();
+            inside = false;
+        }
+    };
+    Logger lg;
+    auto sink = std::make_shared<overlap_sink>();
+    lg.add_sink(sink);
+    const auto src = make_source("vsfx", file_id{}, 1);
+    constexpr int threads = 4, events = 2000;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([&] {
+            for (int i = 0; i < events; ++i) lg.logf(level_info, src, "event %d", i);
+        });
+    for (auto& w : workers) w.join();
+    EXPECT_EQ(sink->overlaps.load(), 0);
+    EXPECT_EQ(sink->lines.size(), static_cast<std::size_t>(threads * events));
 }

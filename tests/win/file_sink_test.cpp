@@ -2,10 +2,16 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "framework/path.hpp"
+#include "framework/text_format.hpp"
 #include "framework/uuid.hpp"
 #include "log/file_sink.hpp"
 #include "win/file_system.hpp"
@@ -154,4 +160,51 @@ TEST_F(FileSink, LevelsBelowTheMinimumAreDropped) {
     const std::string text = read_all(log_path);
     EXPECT_EQ(text.find("quiet"), std::string::npos);
     EXPECT_NE(text.find("[error  ]"), std::string::npos);
+}
+
+// Threads write through one sink while it rotates many times: every line
+// that survives lands whole in exactly one file, and each thread's lines
+// there form an unbroken run up to its last one (only the oldest lines go,
+// with the deleted ".old" files).
+TEST_F(FileSink, ThreadsWritingAcrossRotationsKeepEveryLineWhole) {
+    constexpr int threads = 8, lines_per_thread = 400;
+    constexpr std::uint64_t limit = 8 * 1024;
+    const auto message = [](int t, int i) { return text::format("t%d-%05d-", t, i) + std::string(40, 'x'); };
+    const std::size_t line_size = log::format_line(info_event(message(0, 0))).size();
+    {
+        log::file_sink sink(log_path, limit, log::level_debug);
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([&, t] {
+                for (int i = 0; i < lines_per_thread; ++i) sink.write(info_event(message(t, i)), false);
+            });
+        for (auto& w : workers) w.join();
+    }
+    EXPECT_EQ(folder_entries(), (std::vector<std::wstring>{L"sfx.log", L"sfx.log.old"}));
+
+    std::map<int, std::set<int>> seen;
+    std::size_t total = 0;
+    for (const wchar_t* suffix : {L".old", L""}) {
+        const std::string text = read_all(log_path + suffix);
+        ASSERT_EQ(text.substr(0, 3), bom);
+        EXPECT_LE(text.size(), limit + line_size) << "a file grew past its limit by more than one line";
+        ASSERT_EQ((text.size() - 3) % line_size, 0u) << "a line was cut or mangled";
+        for (std::size_t at = 3; at < text.size(); at += line_size) {
+            const std::string line = text.substr(at, line_size);
+            ASSERT_EQ(line.substr(line.size() - 2), "\r\n");
+            const std::size_t m = line.rfind("] t");
+            ASSERT_NE(m, std::string::npos) << line;
+            int t = -1, i = -1;
+            ASSERT_EQ(std::sscanf(line.c_str() + m + 3, "%d-%d-", &t, &i), 2) << line;
+            ASSERT_EQ(line.substr(m + 2, line.size() - m - 4), message(t, i)) << "interleaved: " << line;
+            EXPECT_TRUE(seen[t].insert(i).second) << "line written twice: " << line;
+            ++total;
+        }
+    }
+    EXPECT_GT(total, 2 * (limit / line_size) - 2) << "both files hold a full file's worth";
+    for (const auto& [t, indices] : seen) {
+        EXPECT_EQ(*indices.rbegin(), lines_per_thread - 1) << "thread " << t << " lost its last line";
+        EXPECT_EQ(indices.size(), static_cast<std::size_t>(*indices.rbegin() - *indices.begin() + 1))
+            << "thread " << t << " has a gap among its surviving lines";
+    }
 }
