@@ -126,9 +126,9 @@ TEST_F(Conditions, NegationOfEveryKind) {
 TEST_F(Conditions, UnknownElementsAreSkippedOrReplaced) {
     test::log_capture log;
     EXPECT_EQ(error_of(L"<and><frobnicate/></and>"), "and: The XML element is missing required attributes!");
-    EXPECT_TRUE(log.has("Unable to parse element 'frobnicate' as a condition!"));
+    EXPECT_TRUE(log.has(qzr::log::level_warning, "Unable to parse element 'frobnicate' as a condition!"));
     EXPECT_TRUE(eval(L"<or><frobnicate unsupported='true'/></or>"));
-    EXPECT_TRUE(log.has("Unknown condition, but 'unsupported' attribute present:'true'"));
+    EXPECT_TRUE(log.has(qzr::log::level_warning, "Unknown condition, but 'unsupported' attribute present:'true'"));
     EXPECT_FALSE(eval(L"<or><frobnicate unsupported='false'/></or>"));
     EXPECT_TRUE(eval(L"<AND><boolean value='false'/></AND>")) << "names are case-sensitive: AND is skipped";
     EXPECT_TRUE(eval(L"<!-- a note --><boolean value='true'/>text"));
@@ -181,7 +181,7 @@ TEST_F(Conditions, Files) {
     EXPECT_FALSE(eval(L"<file path='C:\\gone' exists='true' empty='true'/>"));
     test::log_capture log;
     EXPECT_FALSE(eval(L"<file path='\\\\.\\Broken' exists='true' type='device'/>"));
-    EXPECT_TRUE(log.has_containing("Exception in 'exists' condition Unable to query file object"));
+    EXPECT_TRUE(log.has_containing(qzr::log::level_warning, "Exception in 'exists' condition Unable to query file object"));
     EXPECT_EQ(error_of(L"<file path='C:\\x' empty='true' type='device'/>"),
               "The assertion failed for expression: !m_empty || m_type == L\"file\"");
     EXPECT_EQ(error_of(L"<file path='C:\\x'/>"), "The assertion failed for expression: m_exists || m_empty");
@@ -229,6 +229,40 @@ TEST_F(Conditions, NumbersMustBeWholeAndFitThirtyTwoBits) {
     doc.load_string(L"<conditions><os major='4294967296'/></conditions>");
     condition_root root;
     EXPECT_THROW(root.load(doc.first_child(), context), narrowing_error);
+}
+
+TEST_F(Conditions, NumbersEndAtTheSixtyFourBitLimitsWithoutWrapping) {
+    // The limits themselves are numbers (as text each pair would sort the other way).
+    EXPECT_TRUE(eval(L"<less-than left='99' right='9223372036854775807'/>"));
+    EXPECT_TRUE(eval(L"<equals left='9223372036854775807' right='+9223372036854775807'/>"));
+    EXPECT_TRUE(eval(L"<less-than left='-9223372036854775808' right='-9223372036854775807'/>"));
+    EXPECT_TRUE(eval(L"<equals left='-9223372036854775808' right=' -9223372036854775808'/>"));
+    // One past them is text: never wrapped to the other end, never clamped to the limit.
+    EXPECT_FALSE(eval(L"<less-than left='9223372036854775808' right='0'/>"));
+    EXPECT_FALSE(eval(L"<equals left='9223372036854775808' right='9223372036854775807'/>"));
+    EXPECT_FALSE(eval(L"<less-than left='99' right='9223372036854775808'/>"));
+    EXPECT_FALSE(eval(L"<equals left='9223372036854775808' right='+9223372036854775808'/>")) << "the sign counts in text";
+    EXPECT_FALSE(eval(L"<greater-than left='-9223372036854775809' right='0'/>"));
+    EXPECT_FALSE(eval(L"<equals left='-9223372036854775809' right='-9223372036854775808'/>"));
+    EXPECT_FALSE(eval(L"<equals left='18446744073709551616' right='0'/>"));
+    EXPECT_FALSE(eval(L"<equals left='18446744073709551615' right='-1'/>"));
+
+    // OS numbers: inside 64 bits but outside 32 is the narrowing failure;
+    // past 64 bits the value is absent, so it is not compared at all.
+    const auto load = [&](const std::wstring& os) {
+        pugi::xml_document doc;
+        doc.load_string((L"<conditions>" + os + L"</conditions>").c_str());
+        condition_root root;
+        root.load(doc.first_child(), context);
+        return root.evaluate(context);
+    };
+    EXPECT_FALSE(load(L"<os major='2147483647'/>"));
+    EXPECT_FALSE(load(L"<os major='-2147483648'/>"));
+    for (const std::string n : {"2147483648", "-2147483649", "9223372036854775807", "-9223372036854775808"})
+        EXPECT_THROW(load(L"<os major='" + std::wstring(n.begin(), n.end()) + L"'/>"), narrowing_error) << n;
+    EXPECT_TRUE(load(L"<os major='9223372036854775808'/>"));
+    EXPECT_TRUE(load(L"<os major='-9223372036854775809'/>"));
+    EXPECT_TRUE(load(L"<os major='18446744073709551622'/>")) << "2^64 + 6 is not 6";
 }
 
 TEST_F(Conditions, Brands) {

@@ -106,7 +106,7 @@ TEST_F(ProductInfo, TheFirstApplicableSetupCommands) {
     none->parse_data(bytes_of("<product-info><setup-commands><conditions><equals/></conditions></setup-commands>"
                               "</product-info>"));
     EXPECT_FALSE(none->get_setup_commands());
-    EXPECT_TRUE(log.has("The <setup-commands> element is not presented in product-info.xml!"));
+    EXPECT_TRUE(log.has(qzr::log::level_error, "The <setup-commands> element is not presented in product-info.xml!"));
     EXPECT_FALSE(none->get_product_info().arm64);
     EXPECT_EQ(none->get_product_info().name, L"");
 }
@@ -153,8 +153,37 @@ TEST_F(ProductInfo, EmptyAndMalformedDocuments) {
     } catch (const qzr::exceptions::error& e) {
         EXPECT_STREQ(e.what(), "Product-info data can't be parsed.");
     }
-    EXPECT_TRUE(log.has_containing("Failed to parse product-info data, "));
+    EXPECT_TRUE(log.has_containing(qzr::log::level_error, "Failed to parse product-info data, "));
     EXPECT_TRUE(p->get_setup_files().empty());
+}
+
+TEST_F(ProductInfo, AFailedParseKeepsTheLastGoodDocument) {
+    auto p = parser();
+    const auto good = bytes_of(document);
+    p->parse_data(good);
+    EXPECT_THROW(p->parse_data(bytes_of("<product-info><name>x</product-info>")), qzr::exceptions::error);
+    EXPECT_THROW(p->parse_data(bytes_of("<product-info><name>Other</name><setup-files><conditions>"
+                                        "<os major='99999999999'/></conditions></setup-files></product-info>")),
+                 repository::conditions::narrowing_error);
+    ASSERT_EQ(p->get_setup_files().size(), 3u);
+    EXPECT_EQ(p->get_setup_files().front().name, L"veltro.exe");
+    EXPECT_EQ(p->get_product_info().name, L"Demo");
+    EXPECT_EQ(std::wstring(p->get_setup_commands().attribute(L"executable").value()), L"veltro.exe");
+}
+
+TEST_F(ProductInfo, CommentsAndTextAmongConditionsAreSkippedWithAWarning) {
+    test::log_capture log;
+    auto p = parser();
+    p->parse_data(bytes_of("<product-info><setup-files><file><name>a.bin</name>"
+                           "<conditions><!-- x64 only --><os platform='x64'/>stray</conditions></file>"
+                           "<file><name>b.bin</name><conditions><!-- none --></conditions></file>"
+                           "</setup-files></product-info>"));
+    ASSERT_EQ(p->get_setup_files().size(), 2u) << "what is skipped does not decide";
+    std::size_t warnings = 0;
+    for (const auto& line : log.lines())
+        if (line.level == qzr::log::level_warning && line.message == "Unable to parse element '' as a condition!")
+            ++warnings;
+    EXPECT_EQ(warnings, 3u) << "a comment and a text in the first file, a comment in the second";
 }
 
 TEST_F(ProductInfo, NarrowingInConditionsIsNotAbsorbed) {

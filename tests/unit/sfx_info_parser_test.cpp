@@ -3,6 +3,7 @@
 #include <map>
 
 #include "../support/log_capture.hpp"
+#include "../support/memory_payload.hpp"
 #include "framework/errors.hpp"
 #include "veltro_sfx/outcome.hpp"
 #include "veltro_sfx_lib/description/sfx_info_parser.hpp"
@@ -17,23 +18,7 @@ using namespace qzr::sfx;
 
 namespace {
 
-struct memory_payload : payload_intf {
-    std::map<std::wstring, std::string> entries;
-    struct unpacker : unpacker_intf {
-        std::string data;
-        void unpack_to_file(const std::wstring&) override {}
-        std::vector<std::uint8_t> unpack_data() override { return {data.begin(), data.end()}; }
-    };
-    std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring&) override { return nullptr; }
-    std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring& a) override {
-        auto it = entries.find(a);
-        if (it == entries.end()) return nullptr;
-        auto u = std::make_shared<unpacker>();
-        u->data = it->second;
-        return u;
-    }
-    std::vector<std::wstring> aliases() const override { return {}; }
-};
+using test::memory_payload;
 
 // Documents "signed" for these tests end with this comment.
 struct marker_verifier_factory : verify_signature_intf::factory {
@@ -145,6 +130,20 @@ TEST_F(SfxInfo, NoUpdatePinsChannelsAndOverridesWin) {
     q.load();
     EXPECT_EQ(q.products()[0].channel, L"1/2/beta");
     EXPECT_EQ(q.products()[1].channel, L"3/0/1/7/release");
+}
+
+// Only a sub-product makes the copy carry the parent's final channel: an
+// empty sub-products element leaves the parent pinned, as if it were absent.
+TEST_F(SfxInfo, EmptySubProductsLeaveTheParentPinned) {
+    std::string doc = sample;
+    const std::string with_sub = R"(<sub-products><product channel="stable" version="9.9"/></sub-products>)";
+    doc.replace(doc.find(with_sub), with_sub.size(), "<sub-products/>");
+    payload->entries[L"sfx-info.xml"] = crlf_signed(doc);
+    command(L"/noupdate /channels:tool=y");
+    auto p = parser();
+    p.load();
+    EXPECT_EQ(p.products()[1].channel, L"y");
+    EXPECT_NE(info->to_string().find("name=\"tool\" channel=\"3/0/1/7/release\""), std::string::npos);
 }
 
 TEST_F(SfxInfo, MalformedChannelOverride) {

@@ -19,8 +19,10 @@ void basic_condition::save(pugi::xml_node node) const {
 void condition_container::load(const pugi::xml_node& node, const basic_context& context) {
     basic_condition::load(node, context);
     children_.clear();
+    // Every child goes through the factory: a comment or a piece of text has
+    // no condition name, is refused with a warning and skipped like any
+    // unknown element.
     for (pugi::xml_node child : node.children()) {
-        if (child.type() != pugi::node_element) continue;
         try {
             auto condition = context.factory->create(child.name());
             condition->load(child, context);

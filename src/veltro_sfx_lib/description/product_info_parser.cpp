@@ -17,15 +17,20 @@ product_info_parser::product_info_parser(const sfx_data_holder& context,
 
 void product_info_parser::parse_data(const std::vector<std::uint8_t>& data) {
     if (data.empty()) throw qzr::exceptions::error("Product-info data are empty.");
-    const pugi::xml_parse_result parsed = doc_.load_buffer(data.data(), data.size());
+    // Everything is read into locals and taken over only when the whole
+    // document has been read: a failed parse leaves the getters answering
+    // from the last good one. Comments and text inside conditions are kept,
+    // so that they meet the condition factory like any other stray child.
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer(data.data(), data.size(), pugi::parse_default | pugi::parse_comments);
     if (!parsed) {
         QZR_LOG_ERROR("Failed to parse product-info data, %s.", parsed.description());
         throw qzr::exceptions::error("Product-info data can't be parsed.");
     }
-    raw_ = data;
 
     std::vector<file_info> files;
-    for (const pugi::xpath_node group : doc_.select_nodes(L"product-info/setup-files")) {
+    for (const pugi::xpath_node group : doc.select_nodes(L"product-info/setup-files")) {
         if (!check_conditions(group.node())) continue;
         for (const pugi::xpath_node file : group.node().select_nodes(L"file")) {
             const pugi::xml_node f = file.node();
@@ -34,12 +39,17 @@ void product_info_parser::parse_data(const std::vector<std::uint8_t>& data) {
                              f.child(L"timestamp").text().as_llong(0), f.child(L"size").text().as_llong(0)});
         }
     }
-    files_ = std::move(files);
+    product_info product_read;
+    product_read.name = doc.select_node(L"product-info/name").node().text().get();
+    product_read.version = doc.select_node(L"product-info/version").node().text().get();
+    product_read.arm64 =
+        pugi::xpath_query(L"//file[contains(name,'veltro.exe')] and .//os[@platform='arm64']").evaluate_boolean(doc);
 
-    product_.name = doc_.select_node(L"product-info/name").node().text().get();
-    product_.version = doc_.select_node(L"product-info/version").node().text().get();
-    product_.arm64 =
-        pugi::xpath_query(L"//file[contains(name,'veltro.exe')] and .//os[@platform='arm64']").evaluate_boolean(doc_);
+    std::vector<std::uint8_t> raw = data;
+    doc_ = std::move(doc);
+    raw_ = std::move(raw);
+    files_ = std::move(files);
+    product_ = std::move(product_read);
 }
 
 pugi::xml_node product_info_parser::get_setup_commands() const {

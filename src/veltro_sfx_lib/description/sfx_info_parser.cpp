@@ -94,9 +94,11 @@ void info_parser::load() {
             element.attribute(L"channel").set_value(p.channel.c_str());
         }
         if (auto it = overrides.find(p.name); it != overrides.end()) p.channel = it->second;
-        if (noupdate && element.child(L"sub-products")) {
-            // Sub-products are pinned by their own version and channel, but
-            // the document only carries the parent's final channel.
+        if (noupdate && element.child(L"sub-products").child(L"product")) {
+            // Sub-products are pinned by their own version and channel; the
+            // document only carries the parent's final channel, and only when
+            // there is a sub-product: an empty sub-products element leaves
+            // the parent pinned.
             element.attribute(L"channel").set_value(p.channel.c_str());
         }
         products_.push_back(std::move(p));
