@@ -27,8 +27,13 @@ bool create_directories(const std::wstring& path, void* security_descriptor) noe
         if (part.empty() || path::is_separator(part.back())) continue;
         ::CreateDirectoryW(part.c_str(), psa);
     }
-    ::CreateDirectoryW(path.c_str(), psa);
-    return is_directory(path);
+    if (::CreateDirectoryW(path.c_str(), psa)) return true;
+    // Callers read the reason right after a failure: it must be this call's,
+    // not that of the attribute query below.
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS && is_directory(path)) return true;
+    ::SetLastError(error);
+    return false;
 }
 
 std::wstring full_path(const std::wstring& path) {

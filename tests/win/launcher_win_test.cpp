@@ -80,7 +80,7 @@ TEST_F(Launcher, ExitCodesAndTheRebuiltCommandLine) {
     const std::string recorded(std::istreambuf_iterator<char>(in), {});
     EXPECT_EQ(recorded, utf::to_utf8(L"\"" + master + L"\" \"/record:" + record +
                                      L"\" /install \"/install-path:C:\\Program Files\\X\""));
-    EXPECT_TRUE(log.has_containing("finished with exit code '44080'"));
+    EXPECT_TRUE(log.has_containing(log::level_info, "finished with exit code '44080'"));
 }
 
 TEST_F(Launcher, TimeoutsLeaveTheProcessRunning) {
@@ -91,7 +91,7 @@ TEST_F(Launcher, TimeoutsLeaveTheProcessRunning) {
     EXPECT_EQ(launcher.run_process(master, L"/sleep:3000", 0), 259u);
     EXPECT_EQ(launcher.run_process(master, L"/sleep:3000", 200), 259u);
     EXPECT_LT(steady_clock::now() - t0, seconds(2));
-    EXPECT_TRUE(log.has_containing("timeout '200' is still running"));
+    EXPECT_TRUE(log.has_containing(log::level_warning, "timeout '200' is still running"));
     EXPECT_EQ(launcher.run_process(master, L"/exit:259", INFINITE), 259u) << "indistinguishable from running";
 }
 
@@ -123,8 +123,8 @@ TEST_F(Launcher, BugReportFromTheFolderHoldsTheWait) {
     const auto waited = steady_clock::now() - t0;
     EXPECT_GE(waited, milliseconds(1500));
     EXPECT_LT(waited, seconds(5)) << "the tool from elsewhere does not hold the wait";
-    EXPECT_TRUE(log.has("Waiting for bug_report..."));
-    EXPECT_TRUE(log.has("Wait for bug_report end"));
+    EXPECT_TRUE(log.has(log::level_info, "Waiting for bug_report..."));
+    EXPECT_TRUE(log.has(log::level_info, "Wait for bug_report end"));
     EXPECT_FALSE(log.has("Waiting for bug_report finish timeout"));
     Sleep(4000);  // let the other one end before the folder goes
 }
@@ -137,7 +137,7 @@ TEST_F(Launcher, BugReportWaitIsBounded) {
     const auto t0 = steady_clock::now();
     launcher.wait_for_bug_report(path::join(dir, L"common"));
     EXPECT_LT(steady_clock::now() - t0, milliseconds(3000));
-    EXPECT_TRUE(log.has("Waiting for bug_report finish timeout"));
+    EXPECT_TRUE(log.has(log::level_info, "Waiting for bug_report finish timeout"));
     Sleep(5000);
 }
 
@@ -147,6 +147,6 @@ TEST_F(Launcher, NoBugReportEndsAtOnce) {
     const auto t0 = steady_clock::now();
     launcher.wait_for_bug_report(path::join(dir, L"common"));
     EXPECT_LT(steady_clock::now() - t0, milliseconds(500));
-    EXPECT_TRUE(log.has("Wait for bug_report end"));
+    EXPECT_TRUE(log.has(log::level_info, "Wait for bug_report end"));
     EXPECT_FALSE(log.has("Waiting for bug_report..."));
 }

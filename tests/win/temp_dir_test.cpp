@@ -4,7 +4,10 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <set>
+
 #include "../support/acl_probe.hpp"
+#include "../support/log_capture.hpp"
 #include "framework/errors.hpp"
 #include "framework/path.hpp"
 #include "framework/utf.hpp"
@@ -37,6 +40,34 @@ std::wstring windows_temp() {
     wchar_t dir[MAX_PATH];
     GetWindowsDirectoryW(dir, MAX_PATH);
     return path::join(dir, L"Temp");
+}
+
+// Folders nested in base, ten characters a level, until the next level is
+// refused (Wine refuses at the host's path-length limit); removed deepest
+// first, after anything the test adds at the end.
+struct nested_folders {
+    std::vector<std::wstring> levels;
+    explicit nested_folders(const std::wstring& base) {
+        for (std::wstring next = base; levels.size() < 4000; next = path::join(next, L"nestedfold")) {
+            if (!CreateDirectoryW(next.c_str(), nullptr)) break;
+            levels.push_back(next);
+        }
+    }
+    ~nested_folders() {
+        for (auto it = levels.rbegin(); it != levels.rend(); ++it) RemoveDirectoryW(it->c_str());
+    }
+};
+
+// The two-letter tokens of an SDDL field ("OICI" -> {"CI", "OI"}).
+std::set<std::wstring> tokens(const std::wstring& field) {
+    std::set<std::wstring> out;
+    for (std::size_t i = 0; i + 1 < field.size(); i += 2) out.insert(field.substr(i, 2));
+    return out;
+}
+
+DWORD attribute_query_error(const std::wstring& path) {
+    SetLastError(0);
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
 }
 
 }  // namespace
@@ -154,4 +185,117 @@ TEST(TempDir, FileInUseIsLeftForRestartAndOnlyTheFolderIsReported) {
 
 TEST(TempDir, RemovingAnEmptyPathIsAnError) {
     EXPECT_THROW(temp_dir::remove(L""), qzr::exceptions::error);
+}
+
+TEST(TempDir, AFolderThatCannotBeCreatedReportsItsOwnCreationError) {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    nested_folders nested(path::join(tmp, L"deep-" + uuid::to_wstring(uuid::random_uuid())));
+    ASSERT_GE(nested.levels.size(), 3u);
+    // The parent is missing, so creation goes through every ancestor; the
+    // parent itself can be made (a sibling of the deepest level, shorter),
+    // the temporary folder inside it cannot.
+    const std::wstring parent = path::join(nested.levels[nested.levels.size() - 2], L"x");
+    nested.levels.push_back(parent);
+
+    test::log_capture log;
+    std::int32_t code = 0;
+    try {
+        temp_dir dir(true, parent);
+        FAIL() << "created " << utf::to_utf8(dir.path());
+    } catch (const qzr::exceptions::error& e) {
+        EXPECT_STREQ(e.what(), "Create directory fail");
+        code = e.code();
+    }
+    ASSERT_TRUE(win::is_directory(parent)) << "the ancestors were created";
+    const std::string head = utf::to_utf8(L"Create directory '" + parent + L"\\qzr-");
+    const std::string tail = " fail " + std::to_string(static_cast<std::uint32_t>(code)) + "!";
+    std::wstring folder;
+    for (const std::string& m : log.messages())
+        if (m.rfind(head, 0) == 0 && m.size() > tail.size() && m.compare(m.size() - tail.size(), tail.size(), tail) == 0)
+            folder = utf::from_utf8(m.substr(18, m.size() - tail.size() - 19));
+    ASSERT_FALSE(folder.empty()) << "the log line carries the folder and the code";
+
+    // The code is the folder's own creation error, not what an attribute
+    // query of the same path says about it afterwards.
+    SetLastError(0);
+    ASSERT_FALSE(CreateDirectoryW(folder.c_str(), nullptr));
+    const DWORD own = GetLastError();
+    EXPECT_NE(own, 0u);
+    EXPECT_EQ(static_cast<DWORD>(code), own);
+    ASSERT_NE(attribute_query_error(folder), own) << "this place does not tell the two apart";
+
+    // The helper leaves the same error behind for callers that read it.
+    SetLastError(0);
+    EXPECT_FALSE(win::create_directories(folder));
+    EXPECT_EQ(GetLastError(), own);
+}
+
+TEST(TempDir, DescriptorIsProtectedAndGrantsOnlySystemAdministratorsAndUsers) {
+    const win::local_memory sd = temp_dir::security_descriptor();
+    ASSERT_TRUE(sd);
+
+    // Read back as text: a protected list of exactly three entries.
+    LPWSTR raw_text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(sd.get(), SDDL_REVISION_1,
+                                                                     DACL_SECURITY_INFORMATION, &raw_text, nullptr));
+    const win::local_memory text_owner(raw_text);
+    const std::wstring text = raw_text;
+    EXPECT_EQ(text.rfind(L"D:P(", 0), 0u) << utf::to_utf8(text);
+    std::vector<std::vector<std::wstring>> entries;
+    for (std::size_t open = text.find(L'('); open != std::wstring::npos; open = text.find(L'(', open + 1)) {
+        const std::size_t close = text.find(L')', open);
+        ASSERT_NE(close, std::wstring::npos);
+        std::vector<std::wstring> fields(1);
+        for (std::size_t i = open + 1; i < close; ++i) {
+            if (text[i] == L';') fields.emplace_back();
+            else fields.back().push_back(text[i]);
+        }
+        entries.push_back(fields);
+    }
+    const std::set<std::wstring> full{L"GA"}, read_execute{L"GR", L"GX"}, inherited{L"OI", L"CI"};
+    const struct {
+        const wchar_t* trustee;
+        const std::set<std::wstring>& rights;
+    } wanted[] = {{L"SY", full}, {L"BA", full}, {L"BU", read_execute}};
+    ASSERT_EQ(entries.size(), 3u) << utf::to_utf8(text);
+    for (std::size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(entries[i].size(), 6u) << utf::to_utf8(text);
+        EXPECT_EQ(entries[i][0], L"A");
+        EXPECT_EQ(tokens(entries[i][1]), inherited) << utf::to_utf8(text);
+        EXPECT_EQ(tokens(entries[i][2]), wanted[i].rights) << utf::to_utf8(text);
+        EXPECT_EQ(entries[i][3] + entries[i][4], L"");
+        EXPECT_EQ(entries[i][5], wanted[i].trustee);
+    }
+
+    // The same list entry by entry, so that a wrong mask shows whatever its
+    // text would be.
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(sd.get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(sd.get(), &present, &dacl, &defaulted));
+    ASSERT_TRUE(present);
+    ASSERT_NE(dacl, nullptr);
+    ASSERT_EQ(dacl->AceCount, 3);
+    PSID owner = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(sd.get(), &owner, &defaulted));
+    EXPECT_EQ(owner, nullptr) << "only an access list is set";
+    const struct {
+        const wchar_t* sid;
+        ACCESS_MASK mask;
+    } aces[] = {{L"S-1-5-18", GENERIC_ALL}, {L"S-1-5-32-544", GENERIC_ALL}, {L"S-1-5-32-545", GENERIC_READ | GENERIC_EXECUTE}};
+    for (WORD i = 0; i < 3; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) << "inherited by everything inside";
+        EXPECT_EQ(ace->Mask, aces[i].mask) << std::hex << ace->Mask;
+        wchar_t* sid = nullptr;
+        ASSERT_TRUE(ConvertSidToStringSidW(&ace->SidStart, &sid));
+        const win::local_memory sid_owner(sid);
+        EXPECT_STREQ(sid, aces[i].sid);
+    }
 }

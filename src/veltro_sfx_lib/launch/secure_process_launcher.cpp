@@ -44,7 +44,8 @@ std::uint32_t secure_process_launcher::run_process(const std::wstring& program, 
     command_line cmd(arguments, false);
     if (!program.empty()) cmd.set_program_path(program);
     const std::wstring full = cmd.rebuild(true);
-    const std::uint32_t code = create_process_wrapper()->run(full, true, true, timeout);
+    systools::process_record started;  // its handles close when the call ends; the process keeps running
+    const std::uint32_t code = create_process_wrapper()->run(full, true, true, timeout, started);
     if (code == STILL_ACTIVE) QZR_LOG_WARNING(L"Process '%s', timeout '%u' is still running", full, timeout);
     else QZR_LOG_INFO(L"Process '%s' finished with exit code '%u'", full, code);
     return code;

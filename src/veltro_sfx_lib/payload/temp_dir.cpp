@@ -18,15 +18,8 @@ constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-}  // namespace
-
-std::shared_ptr<temp_dir_intf> temp_dir::factory::create(bool delete_on_destruction) const {
-    return std::make_shared<temp_dir>(delete_on_destruction);
-}
-
-temp_dir::temp_dir(bool delete_on_destruction) : delete_on_destruction_(delete_on_destruction) { create_new(); }
-
-void temp_dir::create_new() {
+// The Windows directory's Temp folder.
+std::wstring windows_temp() {
     wchar_t windows_dir[MAX_PATH + 1] = {};
     const UINT len = ::GetWindowsDirectoryW(windows_dir, MAX_PATH);
     if (len == 0 || len > MAX_PATH) {
@@ -34,23 +27,44 @@ void temp_dir::create_new() {
         QZR_LOG_ERROR(L"Get window directory fail %u!", err);
         throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Get window directory fail");
     }
-    const std::wstring folder = path::join(path::join(windows_dir, L"Temp"), L"qzr-" + uuid::to_wstring(uuid::random_uuid()));
+    return path::join(windows_dir, L"Temp");
+}
 
+}  // namespace
+
+std::shared_ptr<temp_dir_intf> temp_dir::factory::create(bool delete_on_destruction) const {
+    return std::make_shared<temp_dir>(delete_on_destruction);
+}
+
+temp_dir::temp_dir(bool delete_on_destruction) : temp_dir(delete_on_destruction, windows_temp()) {}
+
+temp_dir::temp_dir(bool delete_on_destruction, const std::wstring& parent)
+    : delete_on_destruction_(delete_on_destruction) {
+    create_new(parent);
+}
+
+win::local_memory temp_dir::security_descriptor() {
     PSECURITY_DESCRIPTOR raw_sd = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &raw_sd, nullptr)) {
         const DWORD err = ::GetLastError();
         QZR_LOG_ERROR(L"Create tmp directory security descriptor fail %u!", err);
         throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Create tmp directory security descriptor fail");
     }
-    const win::local_memory sd(raw_sd);
-    SECURITY_ATTRIBUTES sa{sizeof sa, raw_sd, FALSE};
+    return win::local_memory(raw_sd);
+}
+
+void temp_dir::create_new(const std::wstring& parent) {
+    const std::wstring folder = path::join(parent, L"qzr-" + uuid::to_wstring(uuid::random_uuid()));
+    const win::local_memory sd = security_descriptor();
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
 
     bool created = ::CreateDirectoryW(folder.c_str(), &sa) != FALSE;
     DWORD err = created ? ERROR_SUCCESS : ::GetLastError();
     if (!created && err == ERROR_ALREADY_EXISTS) {
         created = win::is_directory(folder);
     } else if (!created && err == ERROR_PATH_NOT_FOUND) {
-        created = win::create_directories(folder, raw_sd);
+        // On failure the last error is the folder's own creation error.
+        created = win::create_directories(folder, sd.get());
         if (!created) err = ::GetLastError();
     }
     if (!created) {

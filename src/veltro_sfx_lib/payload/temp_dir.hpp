@@ -3,6 +3,7 @@
 #pragma once
 
 #include "veltro_sfx_lib/payload/temp_dir_intf.hpp"
+#include "win/handle.hpp"
 
 namespace qzr::sfx {
 
@@ -16,7 +17,10 @@ public:
     // read-and-execute for Users, inherited by everything inside.
     static constexpr const wchar_t* sddl = L"D:P(A;CIOI;GA;;;SY)(A;CIOI;GA;;;BA)(A;CIOI;GRGX;;;BU)";
 
+    // Under the Windows directory's Temp folder.
     explicit temp_dir(bool delete_on_destruction);
+    // Under another folder (tests reach places where creation fails).
+    temp_dir(bool delete_on_destruction, const std::wstring& parent);
     ~temp_dir() override;
     temp_dir(const temp_dir&) = delete;
     temp_dir& operator=(const temp_dir&) = delete;
@@ -27,8 +31,12 @@ public:
     // next restart. Never stops half-way.
     static void remove(const std::wstring& folder);
 
+    // The descriptor the folder is created with, built from sddl; logs and
+    // raises when the conversion fails.
+    static win::local_memory security_descriptor();
+
 private:
-    void create_new();
+    void create_new(const std::wstring& parent);
 
     bool delete_on_destruction_;
     std::wstring path_;
