@@ -16,9 +16,11 @@
 #include <openssl/pem.h>
 
 #include "../support/pe_image.hpp"
+#include "framework/dsa.hpp"
 #include "framework/hex.hpp"
 #include "openssl_signer.hpp"
 #include "signature_writer.hpp"
+#include "veltro_sfx_lib/signature/dsa_keys.hpp"
 #include "veltro_sfx_lib/signature/signature_block.hpp"
 
 using namespace qzr;
@@ -252,4 +254,60 @@ TEST(Signature, SignedByOpenSslItself) {
         EXPECT_EQ(verify(doc), 4);
     }
     EVP_PKEY_free(key);
+}
+
+// r and s count only inside (0, q). Values congruent to a valid one modulo q
+// would pass the arithmetic, so the range check alone must refuse them.
+TEST(Signature, SignatureValuesOutsideTheOpenRangeBelowQ) {
+    using block32 = std::array<std::uint8_t, 32>;
+    const auto& key = keys::key(4);
+    block32 q{};
+    key.domain->get()->q.to_bytes(q);
+    const auto bn = [](const block32& b) { return BN_bin2bn(b.data(), 32, nullptr); };
+
+    // A real signature whose s + q still fits in 32 bytes (s < 2^256 - q).
+    std::vector<std::uint8_t> data;
+    root::sha256::digest_type digest{};
+    pack::signature_pair rs;
+    block32 s_plus_q{};
+    bool found = false;
+    for (unsigned seed = 0; seed < 400 && !found; ++seed) {
+        data = blob(300, 100 + seed);
+        signature_location where;
+        where.version = 3;
+        where.signed_length = data.size();
+        digest = *signed_digest(byte_view(data), where);
+        rs = signer(4)(digest);
+        BIGNUM* sum = bn(rs.second);
+        BIGNUM* qn = bn(q);
+        ASSERT_EQ(BN_add(sum, sum, qn), 1);
+        if (BN_num_bytes(sum) <= 32) {
+            ASSERT_EQ(BN_bn2binpad(sum, s_plus_q.data(), 32), 32);
+            found = true;
+        }
+        BN_free(sum);
+        BN_free(qn);
+    }
+    ASSERT_TRUE(found) << "no signature with s < 2^256 - q among the samples";
+    const auto& [r, s] = rs;
+    const block32 zero{};
+
+    EXPECT_TRUE(root::dsa_verify(key, digest, r, s));
+    EXPECT_FALSE(root::dsa_verify(key, digest, r, q)) << "s = q";
+    EXPECT_FALSE(root::dsa_verify(key, digest, q, s)) << "r = q";
+    EXPECT_FALSE(root::dsa_verify(key, digest, zero, s)) << "r = 0";
+    EXPECT_FALSE(root::dsa_verify(key, digest, r, zero)) << "s = 0";
+    EXPECT_FALSE(root::dsa_verify(key, digest, r, s_plus_q)) << "s + q";
+
+    // The same through a whole signed block.
+    const std::string marker = "QZRSig3B";
+    const auto signed_with = [&](const block32& r_value, const block32& s_value) {
+        auto block = data;
+        block.insert(block.end(), r_value.begin(), r_value.end());
+        block.insert(block.end(), s_value.begin(), s_value.end());
+        block.insert(block.end(), marker.begin(), marker.end());
+        return verify(block);
+    };
+    EXPECT_EQ(signed_with(r, s), 4);
+    EXPECT_EQ(signed_with(r, s_plus_q), 0);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <typeinfo>
+
 #include "../support/log_capture.hpp"
 #include "../support/pe_image.hpp"
 #include "framework/sha256.hpp"
@@ -32,6 +34,19 @@ pack::entry_header header(std::string alias, std::string_view content, std::uint
 
 void add(std::vector<std::uint8_t>& out, const pack::entry_header& h, std::string_view data) {
     pack::append_entry(out, h, {reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
+}
+
+// The failure must be of exactly this kind, with its code and text.
+template <class Kind, class F>
+void expect_failure(F&& f, std::int32_t code, const std::string& text) {
+    try {
+        f();
+        ADD_FAILURE() << "no error, expected: " << text;
+    } catch (const qzr::exceptions::error& e) {
+        EXPECT_EQ(typeid(e), typeid(Kind)) << e.what();
+        EXPECT_EQ(e.code(), code);
+        EXPECT_EQ(std::string(e.what()), text);
+    }
 }
 
 template <class F>
@@ -95,29 +110,35 @@ TEST(PayloadEnumerator, NoPayloadAtAll) {
     test::log_capture log;
     payload_enumerator e(mapping_of(make_pe({})), pe32);
     EXPECT_FALSE(e.first());
-    EXPECT_TRUE(log.has("No payload present in file."));
+    EXPECT_TRUE(log.has(log::level_info, "No payload present in file."));
 }
 
 TEST(PayloadEnumerator, ImageChecks) {
+    test::log_capture log;
     expect_error([] { payload_enumerator(nullptr, pe32); }, 87, "file handle is null");
+    EXPECT_TRUE(log.has(log::level_error, "payload_enumerator: input handle is nullptr"));
     expect_error([] { payload_enumerator(mapping_of(std::vector<std::uint8_t>(63, 'M')), pe32); }, 5,
                  "Unable to read outside of the mapped view!");
     auto not_mz = make_pe({});
     not_mz[0] = 'N';
     expect_error([&] { payload_enumerator(mapping_of(not_mz), pe32); }, 193, "Missing DOS signature.");
+    EXPECT_TRUE(log.has(log::level_error, "File is not PE."));
     auto far_nt = make_pe({});
     test::put32(far_nt, 0x3C, static_cast<std::uint32_t>(far_nt.size() - 100));
     expect_error([&] { payload_enumerator(mapping_of(far_nt), pe32); }, 5, "Unable to read outside of the mapped view!");
     auto no_pe = make_pe({});
     no_pe[0x80] = 'X';
     expect_error([&] { payload_enumerator(mapping_of(no_pe), pe32); }, 193, "Missing NT signature.");
+    EXPECT_TRUE(log.has(log::level_error, "File is missing NT signature"));
     pe_layout wide;
     wide.pe32plus = true;
     expect_error([&] { payload_enumerator(mapping_of(make_pe(wide)), pe32); }, 193, "Exe file is not 32-bit.");
+    EXPECT_TRUE(log.has(log::level_error, "File is not 32-bit executable."));
     EXPECT_NO_THROW(payload_enumerator(mapping_of(make_pe(wide)), payload_format::pe32plus_magic));
     auto cut = make_pe({});
     cut.resize(0x300);  // section says its data runs to 0x400
     expect_error([&] { payload_enumerator(mapping_of(cut), pe32); }, 193, "Payload starts behind file end.");
+    EXPECT_TRUE(log.has(log::level_error, "Payload starts behind file end. File is invalid."));
 }
 
 TEST(PayloadEnumerator, BadHeaders) {
@@ -129,29 +150,29 @@ TEST(PayloadEnumerator, BadHeaders) {
     cert_only.insert(cert_only.end(), {0x08, 0x02, 0x00, 0x00, 0x00, 0x02, 0x02, 0x00});  // a certificate table
     payload_enumerator a(mapping_of(cert_only), pe32);
     expect_error([&] { a.first(); }, 487, "Header version is not supported");
-    EXPECT_TRUE(log.has("Version 8 is not supported!"));
+    EXPECT_TRUE(log.has(log::level_error, "Version 8 is not supported!"));
 
     auto bad_magic = base;
     add(bad_magic, header("a", "a"), "a");
     bad_magic[start + 1] = 'X';
     payload_enumerator b(mapping_of(bad_magic), pe32);
     expect_error([&] { b.first(); }, 487, "Fail on read payload");
-    EXPECT_TRUE(log.has("Invalid payload, 'APE' expected, 'XPE' got."));
-    EXPECT_TRUE(log.has("Fail on read value 0."));
+    EXPECT_TRUE(log.has(log::level_error, "Invalid payload, 'APE' expected, 'XPE' got."));
+    EXPECT_TRUE(log.has(log::level_error, "Fail on read value 0."));
 
     auto cut_header = base;
     add(cut_header, header("name", "d"), "d");
     cut_header.resize(start + 40);
     payload_enumerator c(mapping_of(cut_header), pe32);
     expect_error([&] { c.first(); }, 487, "Fail on read payload");
-    EXPECT_TRUE(log.has("Fail on read value 5."));
+    EXPECT_TRUE(log.has(log::level_error, "Fail on read value 5."));
 
     auto cut_name = base;
     add(cut_name, header("a-long-name", "d"), "d");
     cut_name.resize(start + 60);
     payload_enumerator d(mapping_of(cut_name), pe32);
     expect_error([&] { d.first(); }, 487, "Fail on read payload");
-    EXPECT_TRUE(log.has("Fail on read value 7."));
+    EXPECT_TRUE(log.has(log::level_error, "Fail on read value 7."));
 }
 
 TEST(PayloadEnumerator, SizesPointingPastTheEndAreCaughtByNext) {
@@ -184,4 +205,150 @@ TEST(PayloadEnumerator, EmptyNamesAndInvalidUtf8) {
     EXPECT_EQ(e.current()->offset, start + 58);
     ASSERT_TRUE(e.next());
     EXPECT_EQ(e.current()->alias, L"a\uFFFDb");
+}
+
+TEST(PayloadEnumerator, OnlyVersionOneIsRead) {
+    test::log_capture log;
+    auto image = make_pe({});
+    const std::size_t start = image.size();
+    add(image, header("a", "a"), "a");
+    const std::size_t second = image.size();
+    add(image, header("b", "b"), "b");
+    const std::size_t end_entry = image.size();
+    pack::append_end_entry(image);
+
+    for (std::uint8_t version : {0, 2, 0xFF}) {
+        auto first_bad = image;
+        first_bad[start] = version;
+        payload_enumerator e(mapping_of(first_bad), pe32);
+        expect_failure<sfx::exceptions::invalid_payload>([&] { e.first(); }, 487, "Header version is not supported");
+        EXPECT_TRUE(log.has(log::level_error, "Version " + std::to_string(version) + " is not supported!"));
+        EXPECT_EQ(e.current(), nullptr);
+
+        auto second_bad = image;
+        second_bad[second] = version;
+        payload_enumerator f(mapping_of(second_bad), pe32);
+        ASSERT_TRUE(f.first());
+        expect_failure<sfx::exceptions::invalid_payload>([&] { f.next(); }, 487, "Header version is not supported");
+        ASSERT_NE(f.current(), nullptr);
+        EXPECT_EQ(f.current()->alias, L"a") << "a failed read keeps the current entry";
+
+        // The version is checked before the end flag is looked at.
+        auto end_bad = image;
+        end_bad[end_entry] = version;
+        payload_enumerator g(mapping_of(end_bad), pe32);
+        ASSERT_TRUE(g.first());
+        ASSERT_TRUE(g.next());
+        expect_failure<sfx::exceptions::invalid_payload>([&] { g.next(); }, 487, "Header version is not supported");
+    }
+}
+
+TEST(PayloadEnumerator, TheEndFlagEndsWhateverElseTheFlagsCarry) {
+    auto image = make_pe({});
+    add(image, header("a", "a"), "a");
+    const std::size_t end_entry = image.size();
+    pack::append_end_entry(image);
+
+    for (std::uint32_t flags : {0x11u, 0x30u, 0x1Fu, 0xFFFFFFFFu, 0x80000010u}) {
+        auto ended = image;
+        test::put32(ended, end_entry + 8, flags);
+        payload_enumerator e(mapping_of(ended), pe32);
+        ASSERT_TRUE(e.first()) << flags;
+        EXPECT_FALSE(e.next()) << flags;
+        EXPECT_EQ(e.current(), nullptr);
+        EXPECT_FALSE(e.next());
+
+        // An entry that looks like a file but carries the end flag ends the
+        // payload too: nothing behind its flags is read.
+        auto first_ends = make_pe({});
+        add(first_ends, header("b", "bytes", flags), "bytes");
+        payload_enumerator f(mapping_of(first_ends), pe32);
+        EXPECT_FALSE(f.first()) << flags;
+        EXPECT_EQ(f.current(), nullptr);
+    }
+
+    // Without the end flag the whole value is the reader kind, kept as is.
+    for (std::uint32_t flags : {0x20u, 0x0Fu, 0xFFFFFFEFu}) {
+        auto kept = make_pe({});
+        add(kept, header("c", "c", flags), "c");
+        pack::append_end_entry(kept);
+        payload_enumerator e(mapping_of(kept), pe32);
+        ASSERT_TRUE(e.first()) << flags;
+        EXPECT_EQ(e.current()->flags, flags);
+        EXPECT_FALSE(e.next());
+    }
+
+    // The type field is kept, never interpreted: ':' on a file entry does
+    // not end the payload, and 'F' on an end entry does not continue it.
+    auto types = make_pe({});
+    pack::entry_header odd = header("d", "d");
+    odd.type = 0x3A;
+    add(types, odd, "d");
+    odd.type = 0xFFFFFFFF;
+    odd.timestamp = 0xFFFFFFFFFFFFFFFFull;
+    add(types, odd, "d");
+    const std::size_t last = types.size();
+    pack::append_end_entry(types);
+    test::put32(types, last + 4, 0x46);
+    payload_enumerator t(mapping_of(types), pe32);
+    ASSERT_TRUE(t.first());
+    EXPECT_EQ(t.current()->type, 0x3Au);
+    ASSERT_TRUE(t.next());
+    EXPECT_EQ(t.current()->type, 0xFFFFFFFFu);
+    EXPECT_EQ(t.current()->timestamp, 0xFFFFFFFFFFFFFFFFull);
+    EXPECT_FALSE(t.next());
+}
+
+TEST(PayloadEnumerator, EachHeaderFieldIsReadOnlyInsideTheFile) {
+    test::log_capture log;
+    auto base = make_pe({});
+    const std::size_t start = base.size();
+    auto full = base;
+    add(full, header("name", "data"), "data");
+
+    // Cut exactly where a field begins: reading it is the step that fails.
+    const std::pair<std::size_t, int> cuts[] = {{1, 0}, {4, 1}, {8, 2}, {12, 3}, {20, 4}, {24, 5}, {56, 6}, {58, 7}, {61, 7}};
+    for (auto [length, step] : cuts) {
+        auto cut = full;
+        cut.resize(start + length);
+        payload_enumerator e(mapping_of(cut), pe32);
+        expect_failure<sfx::exceptions::invalid_payload>([&] { e.first(); }, 487, "Fail on read payload");
+        EXPECT_TRUE(log.has(log::level_error, "Fail on read value " + std::to_string(step) + "."))
+            << "cut after " << length << " header bytes";
+    }
+
+    // An end entry is read up to its flags and no further.
+    auto short_end = base;
+    add(short_end, header("a", "a"), "a");
+    const std::size_t end_entry = short_end.size();
+    pack::append_end_entry(short_end);
+    short_end.resize(end_entry + 12);
+    payload_enumerator s(mapping_of(short_end), pe32);
+    ASSERT_TRUE(s.first());
+    EXPECT_FALSE(s.next());
+    short_end.resize(end_entry + 11);
+    payload_enumerator s2(mapping_of(short_end), pe32);
+    ASSERT_TRUE(s2.first());
+    expect_failure<sfx::exceptions::invalid_payload>([&] { s2.next(); }, 487, "Fail on read payload");
+    EXPECT_TRUE(log.has(log::level_error, "Fail on read value 2."));
+
+    // A header and name that end exactly at the file end are whole; only the
+    // version byte of the entry after them lies outside.
+    auto exact = base;
+    add(exact, header("name", ""), "");
+    payload_enumerator x(mapping_of(exact), pe32);
+    ASSERT_TRUE(x.first());
+    EXPECT_EQ(x.current()->offset, exact.size());
+    EXPECT_EQ(x.current()->size, 0u);
+    expect_failure<qzr::exceptions::error>([&] { x.next(); }, 5, "Unable to read outside of the mapped view!");
+
+    // The longest name the 16-bit length allows.
+    auto longest = base;
+    add(longest, header(std::string(0xFFFF, 'n'), "z"), "z");
+    pack::append_end_entry(longest);
+    payload_enumerator l(mapping_of(longest), pe32);
+    ASSERT_TRUE(l.first());
+    EXPECT_EQ(l.current()->alias.size(), 0xFFFFu);
+    EXPECT_EQ(l.current()->offset, start + 58 + 0xFFFF);
+    EXPECT_FALSE(l.next());
 }
