@@ -6,6 +6,7 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 out="$("$here/scripts/demo" 2>&1)"
 status=$?
+out="${out//$'\r'/}"  # Windows programs end their lines with CR LF
 printf '%s\n' "$out"
 fail() { echo "demo test: $1" >&2; exit 1; }
 [ "$status" -eq 0 ] || fail "scripts/demo ended with status $status"
@@ -14,6 +15,6 @@ master="$(sed -n '/^== the setup master.s command line$/{n;p}' <<<"$out")"
 grep -q 'veltro-info-path' <<<"$master" || fail "the setup master's command line lacks veltro-info-path: '$master'"
 grep -q '/from-product-info' <<<"$master" || fail "the setup master's command line lacks product-info's arguments"
 grep -q '/silent' <<<"$master" || fail "the stub's /silent did not reach the setup master"
-grep -A16 '^== tail of the log$' <<<"$out" | grep -q "SFX started with command line" ||
-  fail "the log tail does not show the run"
+grep -A16 '^== tail of the log$' <<<"$out" | grep -qF '*** Ending SFX (7, 7) ***' ||
+  fail "the log tail does not show the run's end"
 exit 0
