@@ -12,6 +12,7 @@
 #include "repository/conditions/host_facts.hpp"
 #include "veltro_sfx/outcome.hpp"
 #include "veltro_sfx/process_entry.hpp"
+#include "veltro_sfx_lib/network/sfx_proxy_parser.hpp"
 #include "veltro_sfx_lib/run/pending_collaborators.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/sfx_process.hpp"
@@ -65,7 +66,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line_argument, int) {
     try {
         std::shared_ptr<sfx_proxy_parser_intf> proxy;
         try {
-            proxy = pending::proxy_parser_factory().create(command_line_argument ? command_line_argument : L"");
+            proxy = sfx_proxy_parser::factory().create(command_line_argument ? command_line_argument : L"");
         } catch (const std::exception&) {
             QZR_LOG_WARNING(L"Process proxy settings fail.");
         }

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
+#include "framework/uuid.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/sfx_process.hpp"
 
@@ -19,7 +23,7 @@ struct journal {
     std::wstring bug_report_folder;
     std::optional<bool> reboot;
     std::optional<std::uint32_t> ret_code;
-    std::wstring proxy_written;
+    std::wstring temp_path = L"C:\\Windows\\Temp\\qzr-x";
     std::vector<std::wstring> splash_calls;
     bool payload_read = false;
     // The executable as the payload opened it; the signature must be checked
@@ -80,7 +84,7 @@ struct fake_temp_factory : temp_dir_intf::factory {
             journal& j;
             explicit t(journal& j) : j(j) {}
             ~t() override { j.events.push_back(L"temp-removed"); }
-            std::wstring path() const override { return L"C:\\Windows\\Temp\\qzr-x"; }
+            std::wstring path() const override { return j.temp_path; }
         };
         return std::make_shared<t>(j);
     }
@@ -197,10 +201,9 @@ struct fake_host : sfx_process_host_intf {
 };
 
 struct fake_proxy : sfx_proxy_parser_intf {
-    journal& j;
-    explicit fake_proxy(journal& j) : j(j) {}
+    qzr::http::ProxySettings held;
     bool has_settings() const override { return true; }
-    void write(const std::wstring& path) const override { j.proxy_written = path; }
+    const qzr::http::ProxySettings& settings() const override { return held; }
 };
 
 struct throwing_migrate : sfx_migrate_cmd_params::factory {
@@ -341,10 +344,41 @@ TEST_F(RunDriver, SplashAddsSssidAndShowsProgress) {
 }
 
 TEST_F(RunDriver, ProxySettingsAreHandedOn) {
-    proxy = std::make_shared<fake_proxy>(j);
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / (L"proxy-" + qzr::uuid::to_wstring(qzr::uuid::random_uuid()));
+    fs::create_directories(folder);
+    auto held = std::make_shared<fake_proxy>();
+    held->held.proxy_type = 2;
+    held->held.proxy_name = "proxy.example";
+    held->held.port = 3128;
+    held->held.user_password = "p\xC3\xA4ss";
+    proxy = held;
+    j.temp_path = folder.wstring() + static_cast<wchar_t>(fs::path::preferred_separator);
     run(L"");
-    EXPECT_EQ(j.proxy_written, L"C:\\Windows\\Temp\\qzr-x\\proxy.ini");
-    EXPECT_NE(j.launched_args.find(L"/proxy_ini:C:\\Windows\\Temp\\qzr-x\\proxy.ini"), std::wstring::npos);
+    const std::wstring written = j.temp_path + L"proxy.ini";
+    EXPECT_NE(j.launched_args.find(L"/proxy_ini:" + written), std::wstring::npos);
+    std::ifstream in(fs::path(written), std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto read = qzr::http::parse_proxy_ini(bytes);
+    EXPECT_EQ(read.proxy_type, 2);
+    EXPECT_EQ(read.proxy_name, "proxy.example");
+    EXPECT_EQ(read.port, 3128);
+    EXPECT_EQ(read.user_password, "p\xC3\xA4ss");
+    in.close();
+
+    // A file that cannot be written stops the run before the setup master.
+    j = journal{};
+    j.temp_path = (folder / L"missing").wstring() + static_cast<wchar_t>(fs::path::preferred_separator);
+    std::int32_t code = 0;
+    try {
+        run(L"");
+    } catch (const qzr::exceptions::error& e) {
+        code = e.code();
+    }
+    EXPECT_GT(code, 0) << "the system's error of the failed save";
+    EXPECT_TRUE(j.launched_program.empty());
+    EXPECT_FALSE(sent(L"sfx-running-veltro"));
+    fs::remove_all(folder);
 }
 
 TEST_F(RunDriver, BugReportWaitAndRestartRules) {

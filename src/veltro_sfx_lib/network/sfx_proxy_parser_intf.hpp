@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "net/proxy_settings.hpp"
+
 namespace qzr::sfx {
 
 class sfx_proxy_parser_intf {
@@ -15,9 +17,10 @@ public:
     };
 
     virtual ~sfx_proxy_parser_intf() = default;
+    // Settings are held and name a proxy type other than none.
     virtual bool has_settings() const = 0;
-    // Writes the settings as a proxy.ini for the setup master.
-    virtual void write(const std::wstring& path) const = 0;
+    // The held settings; std::bad_optional_access when none are held.
+    virtual const http::ProxySettings& settings() const = 0;
 };
 
 }  // namespace qzr::sfx

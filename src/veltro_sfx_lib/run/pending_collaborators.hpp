@@ -1,19 +1,14 @@
 // Collaborators of the run whose real implementations have not landed yet.
-// Each does nothing observable: reporting sends nothing, there are no proxy
-// settings, and every download fails as an unreachable repository would.
+// Each does nothing observable: reporting sends nothing and the splash shows
+// nothing.
 // Replace each one as its component arrives.
 #pragma once
 
-#include "veltro_sfx_lib/network/sfx_downloader_intf.hpp"
 #include "veltro_sfx_lib/network/sfx_proxy_parser_intf.hpp"
 #include "veltro_sfx_lib/reporting/sfx_reporting_intf.hpp"
 #include "veltro_sfx_lib/ui/splash_window_intf.hpp"
 
 namespace qzr::sfx::pending {
-
-struct downloader_factory final : sfx_downloader_intf::factory {
-    std::shared_ptr<sfx_downloader_intf> create(const sfx_data_holder& context) const override;
-};
 
 struct splash_factory final : splash_window_intf::factory {
     std::shared_ptr<splash_window_intf> create(const std::wstring& caption, std::uint32_t colour) const override;
@@ -21,10 +16,6 @@ struct splash_factory final : splash_window_intf::factory {
 
 struct reporting_factory final : sfx_reporting_intf::factory {
     std::shared_ptr<sfx_reporting_intf> create(const std::shared_ptr<sfx_proxy_parser_intf>& proxy) const override;
-};
-
-struct proxy_parser_factory final : sfx_proxy_parser_intf::factory {
-    std::shared_ptr<sfx_proxy_parser_intf> create(const std::wstring& command_line) const override;
 };
 
 }  // namespace qzr::sfx::pending

@@ -11,6 +11,7 @@ class payload_intf;
 class veltro_info_intf;
 class sfx_reporting_intf;
 class microstub_intf;
+class sfx_proxy_parser_intf;
 
 struct sfx_data_holder {
     std::shared_ptr<value_holder_intf> params;
@@ -21,6 +22,8 @@ struct sfx_data_holder {
     // The parent program that started the run, once preparation has looked
     // at it.
     std::shared_ptr<microstub_intf> microstub;
+    // The proxy settings of the run, when a proxy_ini was given.
+    std::shared_ptr<sfx_proxy_parser_intf> proxy;
 };
 
 }  // namespace qzr::sfx

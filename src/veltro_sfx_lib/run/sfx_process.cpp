@@ -82,7 +82,7 @@ std::uint32_t sfx_process::run(const std::wstring& program_path, const std::wstr
     const std::wstring tmp = params_->get(keys::tmp_path, L"");
     reporting_->set_temp_path(tmp);
 
-    const sfx_data_holder context{params_, stub_cmd_, payload_, info_, reporting_};
+    const sfx_data_holder context{params_, stub_cmd_, payload_, info_, reporting_, nullptr, proxy_};
     std::uint32_t result = 0;
     try {
         reporting_->send(L"sfx-preparing");
@@ -132,7 +132,11 @@ std::uint32_t sfx_process::launch_setup_master(const std::wstring& master, const
         if (splash_) m.add_or_replace(L"sssid", std::to_wstring(f_.host->current_process_id()));
         if (proxy_ && proxy_->has_settings()) {
             const std::wstring proxy_ini = path::join(tmp, L"proxy.ini");
-            proxy_->write(proxy_ini);
+            if (const std::uint32_t code = proxy_->settings().save(proxy_ini)) {
+                QZR_LOG_ERROR(L"Save of proxy settings '%s' failed!", proxy_ini);
+                throw qzr::exceptions::error(static_cast<std::int32_t>(code), L"Save of proxy settings '%s' failed!",
+                                             proxy_ini);
+            }
             m.add_or_replace(L"proxy_ini", proxy_ini);
         }
 

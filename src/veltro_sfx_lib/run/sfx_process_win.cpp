@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "veltro_sfx_lib/launch/secure_process_launcher.hpp"
+#include "veltro_sfx_lib/network/sfx_downloader.hpp"
 #include "veltro_sfx_lib/payload/payload.hpp"
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
 #include "veltro_sfx_lib/signature/verify_signature.hpp"
@@ -45,9 +46,12 @@ sfx_collaborators default_collaborators() {
     c.values = std::make_shared<value_holder::factory>();
     c.payload = std::make_shared<payload::factory>();
     c.splash = std::make_shared<pending::splash_factory>();
-    c.prepare = std::make_shared<prepare_setup::factory>(prepare_setup::collaborators{
-        c.signature, std::make_shared<pending::downloader_factory>(), std::make_shared<product_info_parser::factory>(repository::conditions::running_host()),
-        std::make_shared<master_setup_evaluator::factory>(), std::make_shared<microstub::factory>(c.signature)});
+    const auto product_info = std::make_shared<product_info_parser::factory>(repository::conditions::running_host());
+    const auto downloader = std::make_shared<sfx_downloader::factory>(
+        sfx_downloader::collaborators{std::make_shared<net::simple_http_wrapper::factory>(), c.signature, product_info});
+    c.prepare = std::make_shared<prepare_setup::factory>(
+        prepare_setup::collaborators{c.signature, downloader, product_info, std::make_shared<master_setup_evaluator::factory>(),
+                                     std::make_shared<microstub::factory>(c.signature)});
     c.launcher = std::make_shared<secure_process_launcher::factory>();
     c.info = std::make_shared<veltro_info::factory>();
     c.migrate = std::make_shared<sfx_migrate_cmd_params::factory>();

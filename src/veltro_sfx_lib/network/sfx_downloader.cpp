@@ -1,0 +1,237 @@
+#include "veltro_sfx_lib/network/sfx_downloader.hpp"
+
+#include <windows.h>
+
+#include <chrono>
+#include <cwctype>
+#include <numeric>
+
+#include "environment/os_info.hpp"
+#include "framework/digest.hpp"
+#include "framework/lzma_codec.hpp"
+#include "framework/path.hpp"
+#include "framework/utf.hpp"
+#include "framework/uuid.hpp"
+#include "log/logger.hpp"
+#include "veltro_sfx_lib/network/sfx_proxy_parser_intf.hpp"
+#include "veltro_sfx_lib/run/sfx_exceptions.hpp"
+#include "veltro_sfx_lib/run/value_holder.hpp"
+#include "win/file_mapping.hpp"
+#include "win/handle.hpp"
+#include "win/hash_file.hpp"
+#include "win/lzma_packer.hpp"
+#include "win/system_error.hpp"
+
+namespace qzr::sfx {
+
+namespace {
+
+constexpr std::uint32_t read_buffer_size = 65536;
+constexpr std::int32_t too_big_code = 111;
+
+std::uint32_t access_type(bool has_proxy) {
+    if (has_proxy) return net::access::no_proxy;
+    const auto& os = environment::os_info();
+    return os.major > 6 || (os.major == 6 && os.minor >= 3) ? net::access::automatic_proxy : net::access::default_proxy;
+}
+
+void mark_for_deletion(HANDLE file) noexcept {
+    FILE_DISPOSITION_INFO info{TRUE};
+    ::SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof info);
+}
+
+std::shared_ptr<void> share_file(HANDLE h) {
+    return std::shared_ptr<void>(h, [](void* p) { ::CloseHandle(p); });
+}
+
+std::int64_t parse_length(const std::wstring& text) {
+    try {
+        std::size_t used = 0;
+        const long long value = std::stoll(text, &used, 10);
+        return used == text.size() ? value : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+std::wstring repository_object_path(const std::wstring& digest) {
+    // The digest text comes from a document and becomes part of a URL: only
+    // hex digits may pass, or "../" could walk the repository server.
+    const bool hex = std::all_of(digest.begin(), digest.end(), [](wchar_t c) { return std::iswxdigit(c) != 0; });
+    if (digest.size() < 8 || !hex)
+        throw qzr::exceptions::error(qzr::exceptions::invalid_data_code, L"Invalid file hash '%ls'!", digest);
+    return digest.substr(0, 4) + L"/" + digest.substr(4, 4) + L"/" + digest.substr(8, 4) + L"/" + digest + L".lzma";
+}
+
+std::vector<std::wstring> candidate_urls(const std::wstring& address) {
+    if (address.find(L"://") != std::wstring::npos) return {address};
+    return {text::format(L"%s://%s", L"https", address), text::format(L"%s://%s", L"http", address)};
+}
+
+bool file_stream_writter::write(const std::uint8_t* data, std::uint64_t size) {
+    if (size >= 0xFFFFFFFFull) throw exceptions::download_file_fail(too_big_code, L"Too big number of bytes to write.");
+    DWORD written = 0;
+    if (!::WriteFile(static_cast<HANDLE>(file_), data, static_cast<DWORD>(size), &written, nullptr) ||
+        written != size)
+        throw exceptions::download_file_fail(static_cast<std::int32_t>(::GetLastError()),
+                                             L"Unable to write to the file");
+    return true;
+}
+
+std::shared_ptr<void> sfx_downloader::download_internal(const std::wstring& url, const std::wstring& prefix,
+                                                        int attempts, bool log_transfer) {
+    try {
+        const bool has_proxy = context_.proxy && context_.proxy->has_settings();
+        auto client = c_.http->create(access_type(has_proxy), 0);
+        if (has_proxy) client->set_proxy_settings(context_.proxy->settings());
+        client->set_progress(this);
+        const std::vector<std::wstring> candidates = candidate_urls(url);
+        std::uint32_t status = 0;
+        for (int pass = 0; pass < attempts; ++pass) {
+            for (const std::wstring& candidate : candidates) {
+                const std::wstring name = prefix + uuid::to_wstring(uuid::random_uuid());
+                const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                               nullptr);
+                if (h == INVALID_HANDLE_VALUE)
+                    throw exceptions::download_file_fail(static_cast<std::int32_t>(::GetLastError()),
+                                                         L"Unable to create temporary file '%s'", name);
+                auto file = share_file(h);
+                status = do_download(*client, net::crack(candidate), h, log_transfer);
+                if (status == 200) return file;
+            }
+        }
+        client.reset();
+        throw exceptions::download_file_fail(static_cast<std::int32_t>(status), L"Download file '%s' failed", url);
+    } catch (const qzr::exceptions::detail::base& e) {
+        if (log_transfer) QZR_LOG_WARNING(L"Download file '%s' failed: %s (%d)", url, utf::from_utf8(e.what()), e.code());
+        throw exceptions::download_file_fail(e.code(), L"Download file '%s' failed", url);
+    }
+}
+
+std::uint32_t sfx_downloader::do_download(net::simple_http_wrapper_intf& client, const net::url& u, void* file,
+                                          bool log_transfer) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::uint32_t status =
+        client.get_to_stream(u, std::make_shared<file_stream_writter>(file), read_buffer_size, L"");
+    const DWORD transport_error = ::GetLastError();
+    const std::wstring shown = utf::from_utf8(net::to_string(u));
+    if (status != 200) {
+        if (log_transfer && status != 0)
+            QZR_LOG_WARNING(L"Download of '%s' failed. HTTP result '%d'.", shown, static_cast<std::int32_t>(status));
+        else if (log_transfer)
+            QZR_LOG_WARNING(L"Download of '%s' failed. Last error '%u'.", shown, transport_error);
+        return status;
+    }
+    const std::int64_t length = parse_length(client.query_header(L"Content-Length"));
+    const double elapsed =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() / 1000.0;
+    double current = 0, average = 0;
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (elapsed > 0 && length > 0) {
+            current = static_cast<double>(length) / 1048576.0 / elapsed;
+            speeds_.push_back(current);
+            average_speed_ = std::accumulate(speeds_.begin(), speeds_.end(), 0.0) / static_cast<double>(speeds_.size());
+        }
+        average = average_speed_;
+    }
+    QZR_LOG_INFO(L"Download of '%s' succeeded. (speed current: %6.4lf, total: %6.4lf)", shown, current, average);
+    if (!c_.verifier->create()->dsa_signed_handle(file)) {
+        if (log_transfer) QZR_LOG_ERROR(L"DSA verification check of downloaded LZMA file (url %s) fail", shown);
+        throw exceptions::download_file_invalid_signature(L"DSA signature of LZMA file is invalid:'%s'", shown);
+    }
+    return status;
+}
+
+void sfx_downloader::download_file(const std::wstring& url, const std::wstring& target, int attempts, bool verify,
+                                   bool log_transfer) {
+    const auto downloaded = download_internal(url, target, attempts, log_transfer);
+    win::file_handle out(::CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) win::raise_last_error(L"Unable to create file '%ls'!", target);
+    try {
+        packers::lzma_packer().unpack_handle(downloaded.get(), out.get());
+        // Checked through the handle that wrote it: nobody can change the
+        // file between its check and its closing.
+        if (verify && !c_.verifier->create()->dsa_signed_handle(out.get())) {
+            QZR_LOG_ERROR(L"DSA verification check of downloaded veltro_mod.dll (url %s) fail", url);
+            throw exceptions::download_file_invalid_signature(L"DSA signature of veltro_mod.dll is invalid:'%s'", url);
+        }
+    } catch (...) {
+        mark_for_deletion(out.get());
+        throw;
+    }
+}
+
+void sfx_downloader::download_product_lzma_file(const std::wstring& sha, const std::wstring& target,
+                                                const std::wstring& expected_sha) {
+    const std::wstring base = context_.params ? context_.params->get(keys::base_url, L"") : std::wstring();
+    if (base.empty()) {
+        QZR_LOG_ERROR(L"Base url path is undefined.");
+        throw exceptions::download_file_fail(L"Base url path is undefined.");
+    }
+    download_file(base + L"/universe/" + repository_object_path(sha), target, 3, false, true);
+    if (expected_sha.empty()) {
+        QZR_LOG_ERROR(L"Missing hash info for '%s'", target);
+        return;
+    }
+    win::file_handle placed(::CreateFileW(target.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!placed) win::raise_last_error(L"Unable to open file '%ls' for reading!", target);
+    try {
+        if (root::hash_file(placed.get()) == root::digest::from_hex(expected_sha)) return;
+    } catch (...) {
+        mark_for_deletion(placed.get());
+        throw;
+    }
+    // A file that is not what the product-info names does not stay.
+    mark_for_deletion(placed.get());
+    QZR_LOG_ERROR(L"Fail unpack data, wrong checksum ('%s', hash:%s)", target, expected_sha);
+    throw qzr::exceptions::error(qzr::exceptions::invalid_data_code, L"Fail unpack data, wrong checksum ('%s', hash:%s)",
+                                 target, expected_sha);
+}
+
+std::shared_ptr<product_info_parser_intf> sfx_downloader::download_product_info(const std::wstring& url) {
+    const std::wstring tmp = context_.params ? context_.params->get(keys::tmp_path, L"") : std::wstring();
+    const std::wstring prefix = path::join(path::join(tmp, L"common"), uuid::to_wstring(uuid::random_uuid()));
+    const auto downloaded = download_internal(url, prefix, 3, true);
+    files::file_mapping mapping;
+    mapping.open(downloaded.get(), nullptr, true);
+    const std::vector<std::uint8_t> data = packers::lzma_decode(mapping.view());
+    if (data.empty()) {
+        QZR_LOG_ERROR(L"Downloaded product-info.xml (url %s) is empty.", url);
+        throw exceptions::download_file_fail(qzr::exceptions::invalid_data_code,
+                                             L"Downloaded product-info.xml (url %s) is empty.", url);
+    }
+    if (!c_.verifier->create()->dsa_signed_block(data.data(), data.size())) {
+        QZR_LOG_ERROR(L"DSA verification check of downloaded data product-info.xml (url %s) fail.", url);
+        throw exceptions::download_file_invalid_signature(L"DSA signature is invalid:'%s'.", url);
+    }
+    auto parser = c_.product_info->create(context_);
+    parser->parse_data(data);
+    return parser;
+}
+
+void sfx_downloader::set_progress_callback(progress_callback callback) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    progress_ = std::move(callback);
+}
+
+double sfx_downloader::average_speed() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return average_speed_;
+}
+
+void sfx_downloader::on_progress(std::uint32_t chunk, std::uint32_t, std::int64_t content_length) {
+    progress_callback callback;
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        callback = progress_;
+    }
+    if (callback) callback(chunk, static_cast<std::uint64_t>(std::max<std::int64_t>(content_length, 0)));
+}
+
+}  // namespace qzr::sfx

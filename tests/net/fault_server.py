@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""A small HTTP server on 127.0.0.1 for the client's and the downloader's
+edge cases. It prints its port on the first line of stdout, then serves
+until it has answered --max-requests requests or --lifetime seconds have
+passed, whichever comes first.
+
+  /bytes/N          200, N bytes of a fixed pattern, with Content-Length
+  /status/CODE      that status with a short body
+  /nolength/N       200, N bytes, no Content-Length (the connection closes)
+  /short/N          200, Content-Length N, only N/2 bytes, then the close
+  /stall/SECONDS    200, Content-Length 10, one byte, then silence
+  /echo             (POST) 200 with the request body; headers X-Method and
+                    X-Got (the request's X-Test header)
+  /count            200, the number of requests served before this one
+  /repo/PATH        the file PATH under --root, with Content-Length; 404
+                    when there is none
+"""
+import os
+import argparse
+import http.server
+import re
+import sys
+import threading
+import time
+
+PATTERN = bytes((i * 7 + 3) % 251 for i in range(65536))
+
+
+def pattern(n):
+    out = bytearray()
+    while len(out) < n:
+        out += PATTERN[: n - len(out)]
+    return bytes(out)
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    served = 0
+    lock = threading.Lock()
+    root = None
+
+    def log_message(self, *args):
+        pass
+
+    def count(self):
+        with Handler.lock:
+            before = Handler.served
+            Handler.served += 1
+        return before
+
+    def send_body(self, code, body, length=True, extra=()):
+        self.send_response(code)
+        self.send_header("Content-Type", "application/octet-stream")
+        if length:
+            self.send_header("Content-Length", str(len(body)))
+        else:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        for k, v in extra:
+            self.send_header(k, v)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        before = self.count()
+        if self.path.startswith("/repo/") and Handler.root:
+            self.serve_file(self.path[len("/repo/"):].split("?")[0])
+            return
+        m = re.fullmatch(r"/(\w+)(?:/(\d+))?", self.path.split("?")[0])
+        kind, number = (m.group(1), int(m.group(2) or 0)) if m else ("", 0)
+        if kind == "bytes":
+            self.send_body(200, pattern(number))
+        elif kind == "status":
+            self.send_body(number, b"status page\n")
+        elif kind == "nolength":
+            self.send_body(200, pattern(number), length=False)
+        elif kind == "short":
+            self.send_response(200)
+            self.send_header("Content-Length", str(number))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(pattern(number // 2))
+            self.wfile.flush()
+            self.close_connection = True
+        elif kind == "stall":
+            self.send_response(200)
+            self.send_header("Content-Length", "10")
+            self.end_headers()
+            self.wfile.write(b"x")
+            self.wfile.flush()
+            time.sleep(min(number, 60))
+            self.close_connection = True
+        elif kind == "count":
+            self.send_body(200, str(before).encode())
+        else:
+            self.send_body(404, b"not found\n")
+
+    def serve_file(self, relative):
+        full = os.path.realpath(os.path.join(Handler.root, relative))
+        if not full.startswith(os.path.realpath(Handler.root) + os.sep) or not os.path.isfile(full):
+            self.send_body(404, b"not found\n")
+            return
+        with open(full, "rb") as f:
+            self.send_body(200, f.read())
+
+    def do_POST(self):
+        self.count()
+        length = int(self.headers.get("Content-Length", "0"))
+        body = self.rfile.read(length) if length else b""
+        if self.path == "/echo":
+            self.send_body(200, body, extra=(("X-Method", "POST"), ("X-Got", self.headers.get("X-Test", ""))))
+        else:
+            self.send_body(404, b"not found\n")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--max-requests", type=int, default=10000)
+    parser.add_argument("--lifetime", type=float, default=900)
+    parser.add_argument("--root")
+    args = parser.parse_args()
+    Handler.root = args.root
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    print(server.server_address[1], flush=True)
+    deadline = time.monotonic() + args.lifetime
+    server.timeout = 0.5
+    while time.monotonic() < deadline and Handler.served < args.max_requests:
+        server.handle_request()
+    server.server_close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,215 @@
+// The HTTP client against the fault server on 127.0.0.1 (started around
+// this binary by tests/net/with_fault_server; without it these tests skip).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+#include <winhttp.h>
+
+#include <fstream>
+
+#include "framework/errors.hpp"
+#include "framework/path.hpp"
+#include "framework/utf.hpp"
+#include "framework/uuid.hpp"
+#include "net/simple_http_wrapper.hpp"
+
+using namespace qzr;
+using net::simple_http_wrapper;
+
+namespace {
+
+std::wstring server() {
+    wchar_t value[64] = {};
+    return GetEnvironmentVariableW(L"VELTRO_FAULT_SERVER", value, 64) ? value : L"";
+}
+
+net::url at(const std::wstring& path) { return net::crack(L"http://" + server() + path); }
+
+std::vector<std::uint8_t> pattern(std::size_t n) {
+    std::vector<std::uint8_t> out(n);
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(((i % 65536) * 7 + 3) % 251);
+    return out;
+}
+
+std::size_t thread_count() {
+    const HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 e{sizeof e};
+    std::size_t n = 0;
+    for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e))
+        n += e.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snap);
+    return n;
+}
+
+struct recorded_progress : net::simple_http_progress_intf {
+    std::uint64_t chunks = 0, last_so_far = 0;
+    std::int64_t length = -1;
+    void on_progress(std::uint32_t chunk, std::uint32_t so_far, std::int64_t content_length) override {
+        chunks += chunk;
+        last_so_far = so_far;
+        length = content_length;
+    }
+};
+
+// Like the downloader's file writer: only a 200 is wanted.
+struct only_ok_sink : types::stream_writter_intf {
+    std::vector<std::uint32_t> begun;
+    std::vector<std::uint8_t> data;
+    std::size_t refuse_after = SIZE_MAX;
+    bool begin(std::uint32_t status) override {
+        begun.push_back(status);
+        return status == 200;
+    }
+    bool write(const std::uint8_t* d, std::uint64_t n) override {
+        if (data.size() >= refuse_after) return false;
+        data.insert(data.end(), d, d + n);
+        return true;
+    }
+};
+
+class HttpClient : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (server().empty()) GTEST_SKIP() << "no fault server (run through tests/net/with_fault_server)";
+    }
+    std::shared_ptr<net::simple_http_wrapper_intf> client = simple_http_wrapper::factory().create(
+        net::access::no_proxy, 15000);
+};
+
+}  // namespace
+
+TEST(HttpClientText, CrackedByTheSystemCracker) {
+    const auto u = net::crack(L"https://repo.example:8443/defs/p/c.xml.lzma?x=1#top");
+    EXPECT_EQ(u.scheme, "https");
+    EXPECT_EQ(u.host, "repo.example");
+    EXPECT_EQ(u.port, 8443);
+    EXPECT_EQ(u.path, "/defs/p/c.xml.lzma");
+    EXPECT_EQ(u.query, "x=1");
+    EXPECT_EQ(net::crack(L"http://h:80").port, 0);
+    EXPECT_EQ(net::to_string(net::crack(L"http://h")), "http://h/");
+    try {
+        net::crack(L"not a url");
+        FAIL();
+    } catch (const exceptions::error& e) {
+        EXPECT_EQ(e.code(), 87);
+        EXPECT_STREQ(e.what(), "Unable to crack the URL 'not a url' into components!");
+    }
+}
+
+// Basic credentials leave WinHTTP narrowed through the ANSI code page: what
+// it is handed must narrow back to the credentials' UTF-8 bytes.
+TEST(HttpClientText, CredentialsAreHandedOverAsTheirUtf8Bytes) {
+    const std::wstring user = L"J\u00fcrgen \u20ac \u4e2d";
+    const std::wstring handed = net::reencode_credential(user, CP_UTF8);
+    const int n = WideCharToMultiByte(CP_ACP, 0, handed.data(), static_cast<int>(handed.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string narrowed(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, handed.data(), static_cast<int>(handed.size()), narrowed.data(), n, nullptr, nullptr);
+    EXPECT_EQ(narrowed, utf::to_utf8(user));
+    EXPECT_EQ(net::reencode_credential(L"plain", CP_UTF8), L"plain");
+    EXPECT_EQ(net::reencode_credential(L"", CP_UTF8), L"");
+}
+
+TEST_F(HttpClient, BodiesToMemoryFileAndStreamWithProgress) {
+    recorded_progress progress;
+    client->set_progress(&progress);
+    std::vector<std::uint8_t> body{1, 2, 3};
+    EXPECT_EQ(client->get_to_memory(at(L"/bytes/300000"), body, L""), 200u);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(body, pattern(300000));
+    EXPECT_EQ(progress.chunks, 300000u);
+    EXPECT_EQ(progress.last_so_far, 300000u);
+    EXPECT_EQ(progress.length, 300000);
+
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring file = path::join(tmp, L"http-" + uuid::to_wstring(uuid::random_uuid()));
+    std::ofstream(file.c_str()) << std::string(500000, 'o');  // replaced, not appended to
+    EXPECT_EQ(client->get_to_file(at(L"/bytes/70000"), file, L""), 200u);
+    std::ifstream in(file.c_str(), std::ios::binary);
+    const std::vector<std::uint8_t> written((std::istreambuf_iterator<char>(in)), {});
+    in.close();
+    EXPECT_EQ(written, pattern(70000));
+    DeleteFileW(file.c_str());
+
+    auto sink = std::make_shared<only_ok_sink>();
+    EXPECT_EQ(client->get_to_stream(at(L"/bytes/200000"), sink, 4096, L""), 200u);
+    EXPECT_EQ(sink->data, pattern(200000));
+    EXPECT_EQ(sink->begun, std::vector<std::uint32_t>{200});
+}
+
+TEST_F(HttpClient, AFailureStatusReachesNoSink) {
+    auto sink = std::make_shared<only_ok_sink>();
+    EXPECT_EQ(client->get_to_stream(at(L"/status/404"), sink, 65536, L""), 404u);
+    EXPECT_EQ(GetLastError(), 0u) << "a status is not a transport failure";
+    EXPECT_TRUE(sink->data.empty());
+    std::vector<std::uint8_t> body;
+    EXPECT_EQ(client->get_to_memory(at(L"/status/503"), body, L""), 503u);
+    EXPECT_EQ(client->get_to_memory(at(L"/bytes/10"), body, L""), 200u) << "the client goes on after a failure";
+}
+
+TEST_F(HttpClient, RefusedCutOrUnannouncedBodiesFail) {
+    auto sink = std::make_shared<only_ok_sink>();
+    sink->refuse_after = 1;
+    EXPECT_EQ(client->get_to_stream(at(L"/bytes/300000"), sink, 1024, L""), 0u);
+    EXPECT_EQ(GetLastError(), net::operation_cancelled);
+
+    std::vector<std::uint8_t> body;
+    EXPECT_EQ(client->get_to_memory(at(L"/nolength/1000"), body, L""), 0u) << "no Content-Length";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_HEADER_NOT_FOUND));
+    EXPECT_TRUE(body.empty());
+
+    EXPECT_EQ(client->get_to_memory(at(L"/short/100000"), body, L""), 0u) << "a body cut short is not complete";
+    EXPECT_NE(GetLastError(), 0u);
+    EXPECT_TRUE(body.empty());
+}
+
+TEST_F(HttpClient, PostWithHeadersAndTheResponseHeaders) {
+    const std::vector<std::uint8_t> body{'{', '}'};
+    EXPECT_EQ(client->post(at(L"/echo"), body, L"X-Test: hello\r\nContent-Type: application/json"), 200u);
+    EXPECT_EQ(client->query_header(L"X-Method"), L"POST");
+    EXPECT_EQ(client->query_header(L"X-Got"), L"hello");
+    EXPECT_EQ(client->query_header(L"Content-Length"), L"2");
+    try {
+        client->query_header(L"X-Absent");
+        FAIL();
+    } catch (const exceptions::error& e) {
+        EXPECT_STREQ(e.what(), "Unable to query response headers!");
+        EXPECT_EQ(e.code(), ERROR_WINHTTP_HEADER_NOT_FOUND);
+    }
+}
+
+TEST_F(HttpClient, NobodyListening) {
+    std::vector<std::uint8_t> body;
+    EXPECT_EQ(client->get_to_memory(net::crack(L"http://127.0.0.1:1/x"), body, L""), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
+}
+
+// Many requests, some cancelled half-way, then the client goes away: no
+// worker thread and no handle is left behind.
+TEST_F(HttpClient, NoThreadOrHandleOutlivesTheClient) {
+    std::vector<std::uint8_t> warm;
+    client->get_to_memory(at(L"/bytes/10"), warm, L"");  // WinHTTP's own threads start once
+    client.reset();
+    const std::size_t threads_before = thread_count();
+    DWORD handles_before = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles_before);
+    for (int round = 0; round < 5; ++round) {
+        auto c = simple_http_wrapper::factory().create(net::access::no_proxy, 15000);
+        for (int i = 0; i < 10; ++i) {
+            std::vector<std::uint8_t> body;
+            EXPECT_EQ(c->get_to_memory(at(L"/bytes/5000"), body, L""), 200u);
+            auto sink = std::make_shared<only_ok_sink>();
+            sink->refuse_after = 1;
+            c->get_to_stream(at(L"/bytes/400000"), sink, 1024, L"");
+            c->get_to_stream(at(L"/status/404"), sink, 1024, L"");
+        }
+        c->post(at(L"/echo"), {'x'}, L"");  // its worker may still be finishing
+    }
+    Sleep(200);
+    DWORD handles_after = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles_after);
+    EXPECT_LE(thread_count(), threads_before);
+    EXPECT_LE(handles_after, handles_before + 4) << "handles leak per request";
+}
