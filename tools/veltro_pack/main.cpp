@@ -15,6 +15,7 @@
 #include "framework/lzma_codec.hpp"
 #include "framework/sha256.hpp"
 #include "framework/utf.hpp"
+#include "cli_support.hpp"
 #include "openssl_signer.hpp"
 #include "payload_writer.hpp"
 #include "signature_writer.hpp"
@@ -50,60 +51,16 @@ const char* const usage_text =
     "\n"
     "The default key is " QZR_DEFAULT_KEY " (or $VELTRO_PACK_KEY); signatures are version 3 unless asked.\n";
 
-struct usage_error : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-bytes read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// Written under a temporary name and renamed, so a failed run leaves nothing.
-void write_file(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    const std::string tmp = path + ".part";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        if (!out.flush()) {
-            std::remove(tmp.c_str());
-            throw std::runtime_error("cannot write " + path);
-        }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-void write_file(const std::string& path, const bytes& data) { write_file(path, data.data(), data.size()); }
-
-std::string key_path(const std::string& given) {
-    if (!given.empty()) return given;
-    if (const char* env = std::getenv("VELTRO_PACK_KEY")) return env;
-    return QZR_DEFAULT_KEY;
-}
-
-int parse_version(const std::string& text) {
-    if (text == "2") return 2;
-    if (text == "3") return 3;
-    throw usage_error("--sig-version takes 2 or 3");
-}
-
-std::uint64_t parse_number(const std::string& text, const char* what) {
-    std::size_t used = 0;
-    unsigned long long v = 0;
-    try {
-        v = std::stoull(text, &used, 10);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size()) throw usage_error(std::string(what) + " takes a whole number: " + text);
-    return v;
-}
+using pack::arguments;
+using pack::key_path;
+using pack::parse_number;
+using pack::parse_version;
+using pack::read_file;
+using pack::usage_error;
+using pack::write_file;
 
 std::uint64_t file_time(const std::string& path) {
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) return parse_number(epoch, "SOURCE_DATE_EPOCH");
+    if (const auto epoch = pack::source_date_epoch()) return *epoch;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot read " + path);
     return static_cast<std::uint64_t>(st.st_mtime);
@@ -119,21 +76,6 @@ struct pack_entry {
     std::string path;
     bool lzma = false;
     std::optional<std::uint64_t> timestamp;
-};
-
-class arguments {
-public:
-    arguments(int argc, char** argv, int from) : args_(argv + from, argv + argc) {}
-    bool done() const { return at_ >= args_.size(); }
-    std::string next() { return args_.at(at_++); }
-    std::string value(const std::string& option) {
-        if (done()) throw usage_error(option + " needs a value");
-        return next();
-    }
-
-private:
-    std::vector<std::string> args_;
-    std::size_t at_ = 0;
 };
 
 void read_manifest(const std::string& path, std::vector<pack_entry>& entries) {
@@ -231,7 +173,7 @@ int sign(arguments& args, bool xml) {
         const std::string end = line_end == "lf" ? "\n" : line_end == "crlf" ? "\r\n" : line_end == "none" ? "" : "?";
         if (end == "?") throw usage_error("--line-end takes lf, crlf or none");
         pack::append_text_signature(text, version, signer, end);
-        write_file(out, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        write_file(out, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     } else {
         bytes data = content;
         pack::append_binary_signature(data, version, signer, pad);
