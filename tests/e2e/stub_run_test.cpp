@@ -353,3 +353,49 @@ TEST(StubRun, AFileMissingOfflineEndsTheRunWithItsError) {
     EXPECT_TRUE(has_message_starting(r, "Exception: File 'missing.bin'|'"));
     EXPECT_EQ(temp_folders(), before);
 }
+
+namespace {
+
+std::wstring web_server() {
+    wchar_t value[64] = {};
+    return GetEnvironmentVariableW(L"VELTRO_WEB_SERVER", value, 64) ? value : L"";
+}
+
+}  // namespace
+
+// A self-extractor that carries only sfx-info installs from the repository:
+// the compatibility module moves the product to channel beta, whose
+// product-info and setup files are downloaded, checked and started.
+TEST(StubRun, OnlineInstallationFromTheRepository) {
+    if (web_server().empty()) GTEST_SKIP() << "no web server (run through tests/net/with_web_server)";
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring record = path::join(tmp, L"online-master.txt");
+    DeleteFileW(record.c_str());
+    const std::wstring base = L"/base-url:http://" + web_server();
+    SetEnvironmentVariableW(L"VELTRO_MOD_ANSWER", L"beta");
+    const run_result r = run_stub(L"/silent /xperf " + base + L" \"/record:" + record + L"\"", packed_stub(L"online"));
+    SetEnvironmentVariableW(L"VELTRO_MOD_ANSWER", nullptr);
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 0u) << r.log;
+    const std::string line = read_file(record);
+    EXPECT_NE(line.find("\\veltro.exe /from-beta /veltro-info-path:"), std::string::npos) << line;
+    EXPECT_TRUE(has_message_starting(r, "Download of 'http://" + utf::to_utf8(web_server()) +
+                                            "/dll/demo/x86/veltro_mod.dll.lzma' succeeded."));
+    EXPECT_TRUE(has_message_starting(r, "Download of 'http://" + utf::to_utf8(web_server()) +
+                                            "/defs/demo/beta.xml.lzma' succeeded."));
+    const std::wstring folder = created_folder(r);
+    const auto info = read_hand_over(folder);
+    ASSERT_TRUE(info);
+    EXPECT_GT(std::stod(info->text(L"average-download-speed")), 0.0);
+    EXPECT_TRUE(win::exists(path::join(folder, L"common\\data\\setup.dat"))) << "downloaded into its sub-folder";
+    sfx::temp_dir::remove(folder);
+    DeleteFileW(record.c_str());
+
+    // Nothing at the address: every candidate fails, the download text is
+    // logged and the run ends with the download failure's code.
+    const run_result missing = run_stub(L"/silent " + base + L"/nowhere", packed_stub(L"online"));
+    EXPECT_EQ(missing.exit_code, 44002u);
+    EXPECT_TRUE(has_message_starting(missing, "Download of 'http://" + utf::to_utf8(web_server()) +
+                                                  "/nowhere/defs/demo/release.xml.lzma' failed. HTTP result '404'."));
+}
