@@ -17,4 +17,10 @@ grep -q '/from-product-info' <<<"$master" || fail "the setup master's command li
 grep -q '/silent' <<<"$master" || fail "the stub's /silent did not reach the setup master"
 grep -A16 '^== tail of the log$' <<<"$out" | grep -qF '*** Ending SFX (7, 7) ***' ||
   fail "the log tail does not show the run's end"
+online="$(sed -n '/^== installing online/,$p' <<<"$out")"
+grep -q '^exit code: 0 (0x0)$' <<<"$online" || fail "the online install did not end with the master's 0"
+grep -q "^Download of 'http://127.0.0.1:[0-9]*/defs/demo/release.xml.lzma' succeeded" <<<"$online" ||
+  fail "the online install did not download the product-info"
+[ "$(grep -c "^Download of 'http://127.0.0.1:[0-9]*/universe/.*' succeeded" <<<"$online")" -eq 2 ] ||
+  fail "the online install did not download both setup files"
 exit 0
