@@ -41,6 +41,14 @@ void wait_for(HANDLE event) {
         win::raise_last_error(L"WaitForSingleObject has failed!");
 }
 
+bool set_proxy_option(HINTERNET handle, std::uint32_t access_type, const std::wstring& proxy) {
+    WINHTTP_PROXY_INFO info{};
+    info.dwAccessType = access_type;
+    info.lpszProxy = proxy.empty() ? nullptr : const_cast<wchar_t*>(proxy.c_str());
+    info.lpszProxyBypass = nullptr;
+    return ::WinHttpSetOption(handle, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
+}
+
 win::handle new_event(bool manual_reset) {
     win::handle event(::CreateEventW(nullptr, manual_reset ? TRUE : FALSE, FALSE, nullptr));
     if (!event) win::raise_last_error(L"Unable to create a synchronization event!");
@@ -63,6 +71,9 @@ struct simple_http_wrapper::request_state {
     std::atomic<DWORD> async_error{0};
     std::atomic<DWORD> bytes_read{0};
     std::atomic<DWORD> worker_error{0};
+    // Set before headers_ready when the response's headers are in: a failure
+    // after that (a sink refusing the status) does not hide the status.
+    std::atomic<bool> headers_in{false};
     std::thread worker;
     std::vector<std::uint8_t> body;
     std::optional<std::vector<std::uint8_t>> memory;
@@ -92,6 +103,7 @@ struct simple_http_wrapper::request_state {
         async_error = 0;
         bytes_read = 0;
         worker_error = 0;
+        headers_in = false;
         body.clear();
         memory.reset();
         stream.reset();
@@ -132,6 +144,7 @@ struct simple_http_wrapper::request_state {
         wait_step();
         if (!::WinHttpReceiveResponse(request, nullptr)) win::raise_last_error(L"Unable to receive the response!");
         wait_step();
+        headers_in = true;
         ::SetEvent(headers_ready.get());
         // A request without a sink (POST) is over once its headers are in.
         if (!stream && !memory && target_file.empty()) return;
@@ -246,12 +259,21 @@ std::shared_ptr<simple_http_wrapper_intf> simple_http_wrapper::factory::create(s
     return std::make_shared<simple_http_wrapper>(access_type, resolve_timeout);
 }
 
-simple_http_wrapper::simple_http_wrapper(std::uint32_t access_type, std::uint32_t resolve_timeout) {
+simple_http_wrapper::simple_http_wrapper(std::uint32_t access_type, std::uint32_t resolve_timeout)
+    : resolve_timeout_(resolve_timeout) {
     if (access_type == access::default_proxy && at_least(6, 3)) access_type = access::automatic_proxy;
-    HINTERNET session = ::WinHttpOpen(user_agent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
-                                      WINHTTP_FLAG_ASYNC);
+    open_session(access_type, L"");
+    state_ = std::make_unique<request_state>();
+}
+
+void simple_http_wrapper::open_session(std::uint32_t access_type, const std::wstring& proxy) {
+    // "http://host:port" and "host:port" name the same proxy; some WinHTTPs
+    // read only the second form.
+    const std::wstring name = proxy.rfind(L"http://", 0) == 0 ? proxy.substr(7) : proxy;
+    HINTERNET session = ::WinHttpOpen(user_agent, access_type, name.empty() ? WINHTTP_NO_PROXY_NAME : name.c_str(),
+                                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
     if (!session) win::raise_last_error(L"Unable to initialize a WinHTTP session!");
-    session_ = share_internet_handle(session);
+    auto owned = share_internet_handle(session);
 
     DWORD protocols = tls10;
     if (!::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
@@ -261,10 +283,10 @@ simple_http_wrapper::simple_http_wrapper(std::uint32_t access_type, std::uint32_
         ::GetLastError() != ERROR_INVALID_PARAMETER)
         win::raise_last_error(L"Unable to set WinHTTP protocols (%08lx)!", protocols);
 
-    if (!::WinHttpSetTimeouts(session, static_cast<int>(resolve_timeout), connect_timeout, send_timeout,
+    if (!::WinHttpSetTimeouts(session, static_cast<int>(resolve_timeout_), connect_timeout, send_timeout,
                               receive_timeout))
         win::raise_last_error(L"Unable to set WinHTTP timeouts!");
-    state_ = std::make_unique<request_state>();
+    session_ = std::move(owned);
 }
 
 simple_http_wrapper::~simple_http_wrapper() {
@@ -321,8 +343,8 @@ void simple_http_wrapper::start(const url& u, const wchar_t* verb, const std::ws
 std::uint32_t simple_http_wrapper::await_status() {
     request_state& s = *state_;
     wait_for(s.headers_ready.get());
-    if (const DWORD e = s.worker_error.load()) {
-        ::SetLastError(e);
+    if (!s.headers_in.load()) {
+        ::SetLastError(s.worker_error.load());
         return 0;
     }
     DWORD status = 0, size = sizeof status;
@@ -408,12 +430,16 @@ std::wstring simple_http_wrapper::query_header(const std::wstring& name) {
 }
 
 void simple_http_wrapper::set_session_proxy(std::uint32_t access_type, const std::wstring& proxy) {
-    WINHTTP_PROXY_INFO info{};
-    info.dwAccessType = access_type;
-    info.lpszProxy = proxy.empty() ? nullptr : const_cast<wchar_t*>(proxy.c_str());
-    info.lpszProxyBypass = nullptr;
-    if (!::WinHttpSetOption(session_.get(), WINHTTP_OPTION_PROXY, &info, sizeof info))
+    if (!set_proxy_option(session_.get(), access_type, proxy))
         win::raise_last_error(L"Unable to set WinHTTP proxy information!");
+    // Some WinHTTPs accept the option on a session but only use the proxy a
+    // session was opened with: the session is opened again with it, which is
+    // the same session everywhere else. The previous request goes first, so
+    // nothing still uses the old session.
+    state_->reset();
+    connection_.reset();
+    open_session(access_type, proxy);
+    proxy_ = proxy;
 }
 
 void simple_http_wrapper::set_proxy_settings(const http::ProxySettings& settings) {

@@ -101,8 +101,10 @@ private:
     // Waits for the headers; 0 with the last error set on failure.
     std::uint32_t await_status();
     std::uint32_t await_body(std::uint32_t status);
+    void open_session(std::uint32_t access_type, const std::wstring& proxy);
     void set_session_proxy(std::uint32_t access_type, const std::wstring& proxy);
 
+    std::uint32_t resolve_timeout_;
     std::shared_ptr<void> session_;
     std::shared_ptr<void> connection_;
     std::unique_ptr<request_state> state_;

@@ -399,3 +399,64 @@ TEST(StubRun, OnlineInstallationFromTheRepository) {
     EXPECT_TRUE(has_message_starting(missing, "Download of 'http://" + utf::to_utf8(web_server()) +
                                                   "/nowhere/defs/demo/release.xml.lzma' failed. HTTP result '404'."));
 }
+
+namespace {
+
+std::wstring proxy_address() {
+    wchar_t value[64] = {};
+    return GetEnvironmentVariableW(L"VELTRO_PROXY", value, 64) ? value : L"";
+}
+
+void write_text(const std::wstring& file, const std::string& text) {
+    std::ofstream(file.c_str(), std::ios::binary) << text;
+}
+
+}  // namespace
+
+// proxy.ini type 2 with basic credentials: every download goes through the
+// proxy (Wine's WinHTTP would bypass it for a repository named like the
+// proxy, hence localhost), and the setup master gets the settings as a
+// UTF-16 LE proxy.ini of the run. SOCKS is refused by the HTTP client, so
+// the download fails.
+TEST(StubRun, OnlineThroughAnAuthenticatingProxy) {
+    if (web_server().empty() || proxy_address().empty()) GTEST_SKIP() << "no web server or proxy";
+    const std::wstring web_port = web_server().substr(web_server().find(L':') + 1);
+    const std::wstring proxy_port = proxy_address().substr(proxy_address().find(L':') + 1);
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring ini = path::join(tmp, L"e2e-proxy.ini");
+    const std::wstring record = path::join(tmp, L"proxied-master.txt");
+    write_text(ini, "[ProxySettings]\r\nProxyType=2\r\nAuthorization=1\r\nPort=" + utf::to_utf8(proxy_port) +
+                        "\r\nProxyName=127.0.0.1\r\nUserName=veltro\r\nUserPass=czNjcmV0\r\n");
+    const std::wstring base = L"/base-url:http://localhost:" + web_port;
+    const run_result r = run_stub(L"/silent /xperf " + base + L" \"/proxy_ini:" + ini + L"\" \"/record:" + record + L"\"",
+                                  packed_stub(L"online"));
+    EXPECT_EQ(r.exit_code, 0u);
+    wchar_t unix_log[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"VELTRO_PROXY_LOG", unix_log, MAX_PATH);
+    std::wstring proxy_log = L"Z:" + std::wstring(unix_log);  // the host's root is drive Z: under Wine
+    std::replace(proxy_log.begin(), proxy_log.end(), L'/', L'\\');
+    const std::string seen = read_file(proxy_log);
+    EXPECT_NE(seen.find("GET http://localhost:" + utf::to_utf8(web_port) + "/defs/demo/release.xml.lzma"),
+              std::string::npos)
+        << "the proxy carried the download: " << seen.substr(0, 3000);
+    const std::wstring folder = created_folder(r);
+    const std::string line = read_file(record);
+    EXPECT_NE(line.find("/proxy_ini:" + utf::to_utf8(path::join(folder, L"proxy.ini"))), std::string::npos) << line;
+    const std::string handed = read_file(path::join(folder, L"proxy.ini"));
+    ASSERT_GE(handed.size(), 2u);
+    EXPECT_EQ(handed.substr(0, 2), std::string("\xFF\xFE", 2)) << "UTF-16 LE with its mark";
+    std::wstring text(reinterpret_cast<const wchar_t*>(handed.data() + 2), (handed.size() - 2) / 2);
+    EXPECT_NE(text.find(L"ProxyType=2\r\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"UserPass=czNjcmV0\r\n"), std::wstring::npos);
+    sfx::temp_dir::remove(folder);
+
+    write_text(ini, "[ProxySettings]\nProxyType=3\nPort=1080\nProxyName=127.0.0.1\n");
+    const run_result socks = run_stub(L"/silent " + base + L" \"/proxy_ini:" + ini + L"\"", packed_stub(L"online"));
+    EXPECT_EQ(socks.exit_code, 44002u);
+    EXPECT_TRUE(has_message_starting(socks, "Download file 'http://localhost:" + utf::to_utf8(web_port) +
+                                                "/defs/demo/release.xml.lzma' failed: The WinHttp does not support "
+                                                "to use the SOCKS protocol"));
+    DeleteFileW(ini.c_str());
+    DeleteFileW(record.c_str());
+}

@@ -42,6 +42,14 @@ std::size_t thread_count() {
     return n;
 }
 
+// A request's result with the last error it left, read before anything
+// else can change it.
+template <class F>
+std::pair<std::uint32_t, DWORD> outcome(F&& request) {
+    const std::uint32_t status = request();
+    return {status, GetLastError()};
+}
+
 struct recorded_progress : net::simple_http_progress_intf {
     std::uint64_t chunks = 0, last_so_far = 0;
     std::int64_t length = -1;
@@ -115,8 +123,8 @@ TEST_F(HttpClient, BodiesToMemoryFileAndStreamWithProgress) {
     recorded_progress progress;
     client->set_progress(&progress);
     std::vector<std::uint8_t> body{1, 2, 3};
-    EXPECT_EQ(client->get_to_memory(at(L"/bytes/300000"), body, L""), 200u);
-    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(outcome([&] { return client->get_to_memory(at(L"/bytes/300000"), body, L""); }),
+              std::make_pair(200u, DWORD{0}));
     EXPECT_EQ(body, pattern(300000));
     EXPECT_EQ(progress.chunks, 300000u);
     EXPECT_EQ(progress.last_so_far, 300000u);
@@ -141,8 +149,9 @@ TEST_F(HttpClient, BodiesToMemoryFileAndStreamWithProgress) {
 
 TEST_F(HttpClient, AFailureStatusReachesNoSink) {
     auto sink = std::make_shared<only_ok_sink>();
-    EXPECT_EQ(client->get_to_stream(at(L"/status/404"), sink, 65536, L""), 404u);
-    EXPECT_EQ(GetLastError(), 0u) << "a status is not a transport failure";
+    EXPECT_EQ(outcome([&] { return client->get_to_stream(at(L"/status/404"), sink, 65536, L""); }),
+              std::make_pair(404u, DWORD{0}))
+        << "a status is not a transport failure";
     EXPECT_TRUE(sink->data.empty());
     std::vector<std::uint8_t> body;
     EXPECT_EQ(client->get_to_memory(at(L"/status/503"), body, L""), 503u);
@@ -152,16 +161,18 @@ TEST_F(HttpClient, AFailureStatusReachesNoSink) {
 TEST_F(HttpClient, RefusedCutOrUnannouncedBodiesFail) {
     auto sink = std::make_shared<only_ok_sink>();
     sink->refuse_after = 1;
-    EXPECT_EQ(client->get_to_stream(at(L"/bytes/300000"), sink, 1024, L""), 0u);
-    EXPECT_EQ(GetLastError(), net::operation_cancelled);
+    EXPECT_EQ(outcome([&] { return client->get_to_stream(at(L"/bytes/300000"), sink, 1024, L""); }),
+              std::make_pair(0u, DWORD{net::operation_cancelled}));
 
     std::vector<std::uint8_t> body;
-    EXPECT_EQ(client->get_to_memory(at(L"/nolength/1000"), body, L""), 0u) << "no Content-Length";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_HEADER_NOT_FOUND));
+    EXPECT_EQ(outcome([&] { return client->get_to_memory(at(L"/nolength/1000"), body, L""); }),
+              std::make_pair(0u, DWORD{ERROR_WINHTTP_HEADER_NOT_FOUND}))
+        << "no Content-Length";
     EXPECT_TRUE(body.empty());
 
-    EXPECT_EQ(client->get_to_memory(at(L"/short/100000"), body, L""), 0u) << "a body cut short is not complete";
-    EXPECT_NE(GetLastError(), 0u);
+    const auto cut = outcome([&] { return client->get_to_memory(at(L"/short/100000"), body, L""); });
+    EXPECT_EQ(cut.first, 0u) << "a body cut short is not complete";
+    EXPECT_NE(cut.second, 0u);
     EXPECT_TRUE(body.empty());
 }
 
@@ -182,8 +193,8 @@ TEST_F(HttpClient, PostWithHeadersAndTheResponseHeaders) {
 
 TEST_F(HttpClient, NobodyListening) {
     std::vector<std::uint8_t> body;
-    EXPECT_EQ(client->get_to_memory(net::crack(L"http://127.0.0.1:1/x"), body, L""), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
+    EXPECT_EQ(outcome([&] { return client->get_to_memory(net::crack(L"http://127.0.0.1:1/x"), body, L""); }),
+              std::make_pair(0u, DWORD{ERROR_WINHTTP_CANNOT_CONNECT}));
 }
 
 // Many requests, some cancelled half-way, then the client goes away: no
@@ -212,4 +223,21 @@ TEST_F(HttpClient, NoThreadOrHandleOutlivesTheClient) {
     GetProcessHandleCount(GetCurrentProcess(), &handles_after);
     EXPECT_LE(thread_count(), threads_before);
     EXPECT_LE(handles_after, handles_before + 4) << "handles leak per request";
+}
+
+// Through tinyproxy (tests/net/with_proxy) with basic credentials: the
+// origin is named localhost, the proxy 127.0.0.1.
+TEST_F(HttpClient, ThroughAnAuthenticatingProxy) {
+    wchar_t proxy[64] = {};
+    if (!GetEnvironmentVariableW(L"VELTRO_PROXY", proxy, 64)) GTEST_SKIP() << "no proxy (tests/net/with_proxy)";
+    const std::wstring origin = L"http://localhost" + server().substr(server().find(L':')) + L"/bytes/1000";
+    client->set_proxy(std::wstring(L"http://") + proxy, L"veltro", L"s3cret", CP_UTF8);
+    std::vector<std::uint8_t> body;
+    EXPECT_EQ(client->get_to_memory(net::crack(origin), body, L""), 200u);
+    EXPECT_EQ(body, pattern(1000));
+    client->set_proxy(std::wstring(L"http://") + proxy, L"veltro", L"wrong", CP_UTF8);
+    auto sink = std::make_shared<only_ok_sink>();
+    const std::uint32_t refused = client->get_to_stream(net::crack(origin), sink, 65536, L"");
+    EXPECT_TRUE(refused == 407 || refused == 401) << refused << ": the proxy was asked, and refused";
+    EXPECT_TRUE(sink->data.empty());
 }
