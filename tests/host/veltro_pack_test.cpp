@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "../support/host_shell.hpp"
 #include "../support/pe_image.hpp"
 #include "framework/byte_view.hpp"
 #include "veltro_sfx_lib/signature/signature_block.hpp"
@@ -20,27 +21,11 @@ const std::string packer = QZR_PACKER;
 const std::string win32_stub = std::string(QZR_SOURCE_DIR) + "/build/win32/bin/veltro_sfx.exe";
 const std::string keys = std::string(QZR_SOURCE_DIR) + "/keys/dev";
 
-struct result {
-    int status;
-    std::string output;
-};
-
-result sh(const std::string& command) {
-    result r{};
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+using test::exists;
+using test::read_file;
+using test::result;
+using test::sh;
+using test::write_file;
 
 class Packer : public ::testing::Test {
 protected:

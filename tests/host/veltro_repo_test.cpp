@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "../support/host_shell.hpp"
 #include "../support/pe_image.hpp"
 #include "framework/byte_view.hpp"
 #include "framework/hex.hpp"
@@ -33,30 +34,11 @@ const std::string tool = QZR_REPO_TOOL;
 const std::string packer = QZR_PACKER;
 const std::string keys = std::string(QZR_SOURCE_DIR) + "/keys/dev";
 
-struct result {
-    int status;
-    std::string output;
-};
-
-result sh(const std::string& command) {
-    result r{};
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void write_file(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
-bool exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
+using test::exists;
+using test::read_file;
+using test::result;
+using test::sh;
+using test::write_file;
 
 std::vector<std::uint8_t> bytes_of(const std::string& s) { return {s.begin(), s.end()}; }
 std::string sha_of(const std::string& s) { return hex::encode(root::sha256::of(bytes_of(s))); }
