@@ -460,3 +460,22 @@ TEST(StubRun, OnlineThroughAnAuthenticatingProxy) {
     DeleteFileW(ini.c_str());
     DeleteFileW(record.c_str());
 }
+
+// A repository object that is validly signed but is not the file the
+// product-info names ends the run with 13 and leaves no such file; one
+// whose bytes changed fails its transfer's signature: a download failure.
+TEST(StubRun, RepositoryObjectsThatAreNotWhatTheyClaim) {
+    if (web_server().empty()) GTEST_SKIP() << "no web server (run through tests/net/with_web_server)";
+    const std::wstring base = L"/base-url:http://" + web_server() + L"/faults/";
+    const run_result mismatch = run_stub(L"/silent /xperf " + base + L"mismatch", packed_stub(L"online"));
+    EXPECT_EQ(mismatch.exit_code, 13u);
+    EXPECT_TRUE(has_message_starting(mismatch, "Fail unpack data, wrong checksum ("));
+    const std::wstring folder = created_folder(mismatch);
+    EXPECT_TRUE(win::exists(path::join(folder, L"common\\veltro.exe")));
+    EXPECT_FALSE(win::exists(path::join(folder, L"common\\data\\setup.dat"))) << "the wrong file does not stay";
+    sfx::temp_dir::remove(folder);
+
+    const run_result tampered = run_stub(L"/silent " + base + L"tampered", packed_stub(L"online"));
+    EXPECT_EQ(tampered.exit_code, 44002u);
+    EXPECT_TRUE(has_message_starting(tampered, "DSA verification check of downloaded LZMA file (url http://"));
+}
