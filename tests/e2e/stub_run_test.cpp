@@ -479,3 +479,14 @@ TEST(StubRun, RepositoryObjectsThatAreNotWhatTheyClaim) {
     EXPECT_EQ(tampered.exit_code, 44002u);
     EXPECT_TRUE(has_message_starting(tampered, "DSA verification check of downloaded LZMA file (url http://"));
 }
+
+// Online with nothing listening at the repository's address: the module and
+// product-info downloads fail, and the product installs from the payload.
+TEST(StubRun, AnUnreachableRepositoryFallsBackToThePayload) {
+    const run_result r = run_stub(L"/silent", packed_stub(L"install"));
+    EXPECT_EQ(r.exit_code, 0u);
+    EXPECT_TRUE(has_message(r, "No veltro_mod.dll"));
+    EXPECT_TRUE(has_message_starting(r, "Download of 'http://127.0.0.1:9/repo//defs/demo/release.xml.lzma' failed. "
+                                        "Last error '"));
+    EXPECT_TRUE(has_message_starting(r, "The product-info.xml 'demo/release.xml' has been correctly unpacked"));
+}
