@@ -478,6 +478,12 @@ TEST(StubRun, RepositoryObjectsThatAreNotWhatTheyClaim) {
     const run_result tampered = run_stub(L"/silent " + base + L"tampered", packed_stub(L"online"));
     EXPECT_EQ(tampered.exit_code, 44002u);
     EXPECT_TRUE(has_message_starting(tampered, "DSA verification check of downloaded LZMA file (url http://"));
+
+    // The container is fine, the document inside carries no signature of
+    // its own: a signature failure of the stub, not a failed download.
+    const run_result unsigned_info = run_stub(L"/silent " + base + L"unsigned-info", packed_stub(L"online"));
+    EXPECT_EQ(unsigned_info.exit_code, 44024u);
+    EXPECT_TRUE(has_message_starting(unsigned_info, "DSA verification check of downloaded data product-info.xml (url "));
 }
 
 // Online with nothing listening at the repository's address: the module and
