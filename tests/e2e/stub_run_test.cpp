@@ -414,21 +414,21 @@ void write_text(const std::wstring& file, const std::string& text) {
 }  // namespace
 
 // proxy.ini type 2 with basic credentials: every download goes through the
-// proxy (Wine's WinHTTP would bypass it for a repository named like the
-// proxy, hence localhost), and the setup master gets the settings as a
-// UTF-16 LE proxy.ini of the run. SOCKS is refused by the HTTP client, so
-// the download fails.
+// proxy (on 127.0.0.2: Wine's WinHTTP would bypass a proxy named like the
+// repository), and the setup master gets the settings as a UTF-16 LE
+// proxy.ini of the run. SOCKS is refused by the HTTP client, so the download
+// fails.
 TEST(StubRun, OnlineThroughAnAuthenticatingProxy) {
     if (web_server().empty() || proxy_address().empty()) GTEST_SKIP() << "no web server or proxy";
-    const std::wstring web_port = web_server().substr(web_server().find(L':') + 1);
+    const std::wstring proxy_host = proxy_address().substr(0, proxy_address().find(L':'));
     const std::wstring proxy_port = proxy_address().substr(proxy_address().find(L':') + 1);
     wchar_t tmp[MAX_PATH];
     GetTempPathW(MAX_PATH, tmp);
     const std::wstring ini = path::join(tmp, L"e2e-proxy.ini");
     const std::wstring record = path::join(tmp, L"proxied-master.txt");
     write_text(ini, "[ProxySettings]\r\nProxyType=2\r\nAuthorization=1\r\nPort=" + utf::to_utf8(proxy_port) +
-                        "\r\nProxyName=127.0.0.1\r\nUserName=veltro\r\nUserPass=czNjcmV0\r\n");
-    const std::wstring base = L"/base-url:http://localhost:" + web_port;
+                        "\r\nProxyName=" + utf::to_utf8(proxy_host) + "\r\nUserName=veltro\r\nUserPass=czNjcmV0\r\n");
+    const std::wstring base = L"/base-url:http://" + web_server();
     const run_result r = run_stub(L"/silent /xperf " + base + L" \"/proxy_ini:" + ini + L"\" \"/record:" + record + L"\"",
                                   packed_stub(L"online"));
     EXPECT_EQ(r.exit_code, 0u);
@@ -437,7 +437,7 @@ TEST(StubRun, OnlineThroughAnAuthenticatingProxy) {
     std::wstring proxy_log = L"Z:" + std::wstring(unix_log);  // the host's root is drive Z: under Wine
     std::replace(proxy_log.begin(), proxy_log.end(), L'/', L'\\');
     const std::string seen = read_file(proxy_log);
-    EXPECT_NE(seen.find("GET http://localhost:" + utf::to_utf8(web_port) + "/defs/demo/release.xml.lzma"),
+    EXPECT_NE(seen.find("GET http://" + utf::to_utf8(web_server()) + "/defs/demo/release.xml.lzma"),
               std::string::npos)
         << "the proxy carried the download: " << seen.substr(0, 3000);
     const std::wstring folder = created_folder(r);
@@ -451,10 +451,10 @@ TEST(StubRun, OnlineThroughAnAuthenticatingProxy) {
     EXPECT_NE(text.find(L"UserPass=czNjcmV0\r\n"), std::wstring::npos);
     sfx::temp_dir::remove(folder);
 
-    write_text(ini, "[ProxySettings]\nProxyType=3\nPort=1080\nProxyName=127.0.0.1\n");
+    write_text(ini, "[ProxySettings]\nProxyType=3\nPort=1080\nProxyName=" + utf::to_utf8(proxy_host) + "\n");
     const run_result socks = run_stub(L"/silent " + base + L" \"/proxy_ini:" + ini + L"\"", packed_stub(L"online"));
     EXPECT_EQ(socks.exit_code, 44002u);
-    EXPECT_TRUE(has_message_starting(socks, "Download file 'http://localhost:" + utf::to_utf8(web_port) +
+    EXPECT_TRUE(has_message_starting(socks, "Download file 'http://" + utf::to_utf8(web_server()) +
                                                 "/defs/demo/release.xml.lzma' failed: The WinHttp does not support "
                                                 "to use the SOCKS protocol"));
     DeleteFileW(ini.c_str());
