@@ -496,3 +496,22 @@ TEST(StubRun, AnUnreachableRepositoryFallsBackToThePayload) {
                                         "Last error '"));
     EXPECT_TRUE(has_message_starting(r, "The product-info.xml 'demo/release.xml' has been correctly unpacked"));
 }
+
+// Transfers the HTTP client refuses: a response without Content-Length and
+// a body cut short (which some WinHTTPs read as a clean end) are failed
+// downloads, never installed files.
+TEST(StubRun, BrokenTransfersAreFailedDownloads) {
+    wchar_t fault[64] = {};
+    if (!GetEnvironmentVariableW(L"VELTRO_FAULT_SERVER", fault, 64)) GTEST_SKIP() << "no fault server";
+    const std::string host = utf::to_utf8(fault);
+    const run_result unannounced =
+        run_stub(L"/silent /base-url:http://" + std::wstring(fault) + L"/repo-nolength", packed_stub(L"online"));
+    EXPECT_EQ(unannounced.exit_code, 44002u);
+    EXPECT_TRUE(has_message(unannounced, "Download of 'http://" + host +
+                                             "/repo-nolength/defs/demo/release.xml.lzma' failed. Last error '12150'."));
+    const run_result cut =
+        run_stub(L"/silent /base-url:http://" + std::wstring(fault) + L"/repo-short", packed_stub(L"online"));
+    EXPECT_EQ(cut.exit_code, 44002u);
+    EXPECT_TRUE(has_message(cut, "Download of 'http://" + host +
+                                     "/repo-short/defs/demo/release.xml.lzma' failed. Last error '12152'."));
+}

@@ -14,6 +14,8 @@ passed, whichever comes first.
   /count            200, the number of requests served before this one
   /repo/PATH        the file PATH under --root, with Content-Length; 404
                     when there is none
+  /repo-nolength/PATH   the same without Content-Length
+  /repo-short/PATH      the same with its Content-Length but only half the bytes
 """
 import os
 import argparse
@@ -63,9 +65,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         before = self.count()
-        if self.path.startswith("/repo/") and Handler.root:
-            self.serve_file(self.path[len("/repo/"):].split("?")[0])
-            return
+        for prefix, mode in (("/repo/", "whole"), ("/repo-nolength/", "nolength"), ("/repo-short/", "short")):
+            if self.path.startswith(prefix) and Handler.root:
+                self.serve_file(self.path[len(prefix):].split("?")[0], mode)
+                return
         m = re.fullmatch(r"/(\w+)(?:/(\d+))?", self.path.split("?")[0])
         kind, number = (m.group(1), int(m.group(2) or 0)) if m else ("", 0)
         if kind == "bytes":
@@ -95,13 +98,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.send_body(404, b"not found\n")
 
-    def serve_file(self, relative):
+    def serve_file(self, relative, mode):
         full = os.path.realpath(os.path.join(Handler.root, relative))
         if not full.startswith(os.path.realpath(Handler.root) + os.sep) or not os.path.isfile(full):
             self.send_body(404, b"not found\n")
             return
         with open(full, "rb") as f:
-            self.send_body(200, f.read())
+            data = f.read()
+        if mode == "whole":
+            self.send_body(200, data)
+        elif mode == "nolength":
+            self.send_body(200, data, length=False)
+        else:
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(data)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(data[: len(data) // 2])
+            self.wfile.flush()
+            self.close_connection = True
 
     def do_POST(self):
         self.count()
