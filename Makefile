@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets.
 #   make demo   build everything and run the stub under wine64
 #   make test   build the three presets and run every test
-.PHONY: all bootstrap build native win32 win64 demo test bench bench-install clean
+.PHONY: all bootstrap build native win32 win64 demo test bench bench-install bench-download clean
 
 JOBS ?= $(shell nproc)
 
@@ -29,6 +29,9 @@ bench:
 
 bench-install:
 	@scripts/bench-install
+
+bench-download:
+	@scripts/bench-download
 
 clean:
 	rm -rf build
