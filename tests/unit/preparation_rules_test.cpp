@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "../support/memory_payload.hpp"
+#include "../support/silent_reporting.hpp"
 #include "framework/utf.hpp"
-#include "veltro_sfx_lib/reporting/sfx_reporting_intf.hpp"
 #include "veltro_sfx_lib/run/command_line.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
 #include "veltro_sfx_lib/setup/preparation_rules.hpp"
@@ -12,23 +12,11 @@ using namespace qzr::sfx;
 
 namespace {
 
-struct product_journal : sfx_reporting_intf {
+struct product_journal : test::silent_reporting {
     std::vector<std::tuple<std::wstring, std::wstring, bool>> products;
     void add_main_product(const std::wstring& p, const std::wstring& c, bool reset) override {
         products.emplace_back(p, c, reset);
     }
-    void set_cmdline(const std::wstring&) override {}
-    void set_session_id(const std::wstring&) override {}
-    void set_trigger(const std::wstring&) override {}
-    void set_temp_path(const std::wstring&) override {}
-    void set_edition(bool) override {}
-    void set_aiid(const std::wstring&) override {}
-    void set_title(const std::wstring&) override {}
-    void set_report_url(const std::wstring&) override {}
-    void set_operation(const std::string&) override {}
-    void set_reboot(bool) override {}
-    void set_ret_code(std::uint32_t) override {}
-    void send(const std::wstring&) override {}
 };
 
 bool splash_for(const std::wstring& switches, bool silent_param = false, bool nosplash_param = false) {

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "../support/silent_reporting.hpp"
 #include "framework/uuid.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/sfx_process.hpp"
@@ -32,19 +33,10 @@ struct journal {
     bool image_unmappable = false;
 };
 
-struct fake_reporting : sfx_reporting_intf {
+struct fake_reporting : qzr::test::silent_reporting {
     journal& j;
     explicit fake_reporting(journal& j) : j(j) {}
-    void set_cmdline(const std::wstring&) override {}
-    void set_session_id(const std::wstring&) override {}
-    void set_trigger(const std::wstring&) override {}
-    void add_main_product(const std::wstring&, const std::wstring&, bool) override {}
     void set_temp_path(const std::wstring& p) override { j.events.push_back(L"temp-path:" + p); }
-    void set_edition(bool) override {}
-    void set_aiid(const std::wstring&) override {}
-    void set_title(const std::wstring&) override {}
-    void set_report_url(const std::wstring&) override {}
-    void set_operation(const std::string&) override {}
     void set_reboot(bool r) override { j.reboot = r; }
     void set_ret_code(std::uint32_t c) override { j.ret_code = c; }
     void send(const std::wstring& e) override { j.events.push_back(e); }
