@@ -39,9 +39,11 @@ lzma_header read_lzma_header(byte_view input) {
     return h;
 }
 
-std::uint64_t lzma_decode(byte_view input, stream_writter_intf* file, std::vector<std::uint8_t>* memory) {
+std::uint64_t lzma_decode(byte_source& input, stream_writter_intf* file, std::vector<std::uint8_t>* memory) {
     if (!file && !memory) throw exceptions::error(exceptions::invalid_parameter_code, "No output for LZMA data");
-    const lzma_header header = read_lzma_header(input);
+    if (input.size() < lzma_header_size)
+        throw exceptions::error(exceptions::invalid_data_code, "Unable to read LZMA header!");
+    const lzma_header header = read_lzma_header(input.bytes(0, lzma_header_size));
     if (header.properties > max_properties) throw exceptions::error(4, "Unable to allocate LZMA context!");
 
     lzma_options_lzma options{};
@@ -71,8 +73,15 @@ std::uint64_t lzma_decode(byte_view input, stream_writter_intf* file, std::vecto
     }
 
     lzma_stream& s = guard.s;
-    s.next_in = input.data() + lzma_header_size;
-    s.avail_in = input.size() - lzma_header_size;
+    std::uint64_t read_up_to = lzma_header_size;
+    // The decoder holds on to the window until it has taken all of it.
+    const auto refill = [&] {
+        if (s.avail_in != 0 || read_up_to == input.size()) return;
+        const byte_view w = input.window(read_up_to, SIZE_MAX);
+        s.next_in = w.data();
+        s.avail_in = w.size();
+        read_up_to += w.size();
+    };
     std::vector<std::uint8_t> chunk(memory && !file ? 0 : chunk_size);
     std::uint64_t produced = 0;
     for (;;) {
@@ -91,7 +100,9 @@ std::uint64_t lzma_decode(byte_view input, stream_writter_intf* file, std::vecto
         }
         s.next_out = out;
         s.avail_out = static_cast<std::size_t>(want);
-        const lzma_ret ret = lzma_code(&s, s.avail_in ? LZMA_RUN : LZMA_FINISH);
+        refill();
+        const bool last = read_up_to == input.size();
+        const lzma_ret ret = lzma_code(&s, s.avail_in || !last ? LZMA_RUN : LZMA_FINISH);
         const std::size_t got = static_cast<std::size_t>(want) - s.avail_out;
         if (memory && !file) memory->resize(memory_at + got);
         if (got) {
@@ -100,7 +111,7 @@ std::uint64_t lzma_decode(byte_view input, stream_writter_intf* file, std::vecto
             produced += got;
         }
         if (ret == LZMA_STREAM_END) break;  // the end mark
-        if (ret == LZMA_BUF_ERROR || (ret == LZMA_OK && got == 0 && s.avail_in == 0)) {
+        if (ret == LZMA_BUF_ERROR || (ret == LZMA_OK && got == 0 && s.avail_in == 0 && last)) {
             // No more input. With a known size this is a cut-off stream; without
             // one, the data may simply end without an end mark.
             if (header.size_known && produced < header.uncompressed_size)
@@ -111,6 +122,11 @@ std::uint64_t lzma_decode(byte_view input, stream_writter_intf* file, std::vecto
     }
     if (file && (!header.size_known || produced != header.uncompressed_size)) file->set_size(produced);
     return produced;
+}
+
+std::uint64_t lzma_decode(byte_view input, stream_writter_intf* file, std::vector<std::uint8_t>* memory) {
+    view_source source(input);
+    return lzma_decode(source, file, memory);
 }
 
 std::vector<std::uint8_t> lzma_decode(byte_view input) {

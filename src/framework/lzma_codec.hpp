@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "framework/byte_source.hpp"
 #include "framework/byte_view.hpp"
 #include "framework/stream_writer.hpp"
 
@@ -29,6 +30,9 @@ lzma_header read_lzma_header(byte_view input);
 // "Unable to decompress LZMA stream!"; 1 "The LZMA stream has ended
 // prematurely!" when the input runs out before the announced size.
 // Returns the number of bytes produced.
+// The input is read window by window, so a file source decodes with bounded
+// memory whatever its size.
+std::uint64_t lzma_decode(byte_source& input, stream_writter_intf* file, std::vector<std::uint8_t>* memory);
 std::uint64_t lzma_decode(byte_view input, stream_writter_intf* file, std::vector<std::uint8_t>* memory);
 std::vector<std::uint8_t> lzma_decode(byte_view input);
 

@@ -1,7 +1,7 @@
 #include "win/lzma_packer.hpp"
 
 #include "framework/lzma_codec.hpp"
-#include "win/file_mapping.hpp"
+#include "win/file_source.hpp"
 #include "win/file_stream_writter.hpp"
 #include "win/handle.hpp"
 #include "win/system_error.hpp"
@@ -45,10 +45,11 @@ void lzma_packer::unpack_file(const std::wstring& input, const std::wstring& out
 
 void lzma_packer::unpack_handle(HANDLE input, HANDLE output) const {
     require(valid(input) && valid(output));
-    files::file_mapping mapping;
-    mapping.open(input, nullptr, true);
-    const byte_view view = mapping.view();
-    unpack_buffer_to_file(view.data(), view.size(), output);
+    // Streamed through a bounded buffer: the input may be larger than the
+    // address space a 32-bit process has to spare for a mapping.
+    files::file_source source(input);
+    file_stream_writter writer(output);
+    lzma_decode(source, &writer, nullptr);
 }
 
 void lzma_packer::unpack_buffer_to_path(const std::uint8_t* data, std::size_t size, const std::wstring& output) const {

@@ -16,6 +16,7 @@
 #include <openssl/pem.h>
 
 #include "../support/pe_image.hpp"
+#include "../support/scribbling_source.hpp"
 #include "framework/dsa.hpp"
 #include "framework/hex.hpp"
 #include "openssl_signer.hpp"
@@ -44,8 +45,16 @@ std::vector<std::uint8_t> blob(std::size_t n, unsigned seed = 3) {
     return v;
 }
 
-int verify(const std::vector<std::uint8_t>& data, int set = 7) { return verify_block(byte_view(data), set); }
-int verify(const std::string& text, int set = 7) { return verify_block(byte_view(text.data(), text.size()), set); }
+// Every check runs twice: over the bytes in memory and read a window at a
+// time, as files are; both must agree.
+int verify(byte_view data, int set) {
+    const int whole = verify_block(data, set);
+    test::scribbling_source source(data);
+    EXPECT_EQ(verify_block(source, set), whole) << "read in windows";
+    return whole;
+}
+int verify(const std::vector<std::uint8_t>& data, int set = 7) { return verify(byte_view(data), set); }
+int verify(const std::string& text, int set = 7) { return verify(byte_view(text.data(), text.size()), set); }
 
 // A PE image with a payload-like tail, ready to be signed.
 std::vector<std::uint8_t> image() {
@@ -139,6 +148,33 @@ TEST(Signature, TrailingZerosBehindTheBlock) {
     pack::append_binary_signature(data, 3, signer(4), false);
     data.push_back(0);
     EXPECT_EQ(verify(data), 0);
+}
+
+// Larger than a window: the digest spans many reads, and the fields left
+// out of it may straddle two.
+TEST(Signature, FilesLargerThanAWindow) {
+    for (int version : {2, 3}) {
+        auto data = blob(5 * byte_source::min_window + 123, 11);
+        pack::append_binary_signature(data, version, signer(4), false);
+        EXPECT_EQ(verify(data), 4) << version;
+        data[3 * byte_source::min_window + 1] ^= 0x10;
+        EXPECT_EQ(verify(data), 0) << version;
+
+        auto pe = test::make_pe({});
+        const auto tail = blob(4 * byte_source::min_window, 12);
+        pe.insert(pe.end(), tail.begin(), tail.end());
+        pack::append_binary_signature(pe, version, signer(5), true);
+        const std::size_t table = pe.size();
+        if (version == 3) {  // an Authenticode table behind the block
+            pe.insert(pe.end(), 2000, 0x30);
+            test::put32(pe, security_entry(pe), static_cast<std::uint32_t>(table));
+            test::put32(pe, security_entry(pe) + 4, 2000);
+        }
+        EXPECT_EQ(verify(pe), 5) << version;
+    }
+    std::string document = "<?xml version=\"1.0\"?>\n<big>" + std::string(3 * byte_source::min_window, 'x') + "</big>\n";
+    pack::append_text_signature(document, 3, signer(4));
+    EXPECT_EQ(verify(document), 4);
 }
 
 TEST(Signature, XmlDocuments) {

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "../support/scribbling_source.hpp"
 #include "framework/lzma_codec.hpp"
 
 using namespace qzr;
@@ -142,4 +143,45 @@ TEST(Lzma, HostileStreams) {
     const std::uint64_t huge = 1ull << 40;
     for (int i = 0; i < 8; ++i) boast[5 + i] = static_cast<std::uint8_t>(huge >> (8 * i));
     expect_error([&] { lzma_decode(byte_view(boast)); }, 1, "The LZMA stream has ended prematurely!");
+}
+
+// Input read a window at a time, as files are: every way a stream can end
+// must come out as it does from one block of memory.
+TEST(Lzma, InputReadAWindowAtATime) {
+    // Noise barely compresses (many windows of input); the run of zeros
+    // between fits one window but decodes to more than the decoder's output
+    // chunk, so a window is left half-used.
+    std::mt19937 rng(9);
+    std::vector<std::uint8_t> noise(600000);
+    for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
+    noise.insert(noise.begin() + 300000, 3u << 20, 0);
+    const auto packed = lzma_encode(noise, 0);
+    ASSERT_GT(packed.size(), 8 * byte_source::min_window);
+
+    test::scribbling_source known{byte_view(packed)};
+    recording_file file;
+    EXPECT_EQ(lzma_decode(known, &file, nullptr), noise.size());
+    EXPECT_EQ(file.bytes, noise);
+    EXPECT_GT(known.calls(), 8);
+
+    const auto marked = alone_with_end_mark(noise);
+    test::scribbling_source end_mark{byte_view(marked)};
+    std::vector<std::uint8_t> memory;
+    lzma_decode(end_mark, nullptr, &memory);
+    EXPECT_EQ(memory, noise);
+
+    auto unmarked = packed;  // unknown size and no end mark: the input's end ends it
+    std::fill(unmarked.begin() + 5, unmarked.begin() + 13, 0xFF);
+    test::scribbling_source no_mark{byte_view(unmarked)};
+    memory.clear();
+    lzma_decode(no_mark, nullptr, &memory);
+    EXPECT_EQ(memory, noise);
+
+    const std::vector<std::uint8_t> cut(packed.begin(), packed.begin() + static_cast<long>(packed.size() * 3 / 4));
+    test::scribbling_source short_input{byte_view(cut)};
+    expect_error([&] { lzma_decode(short_input, &file, nullptr); }, 1, "The LZMA stream has ended prematurely!");
+
+    const std::vector<std::uint8_t> header_only(packed.begin(), packed.begin() + 12);
+    test::scribbling_source no_header{byte_view(header_only)};
+    expect_error([&] { lzma_decode(no_header, &file, nullptr); }, 13, "Unable to read LZMA header!");
 }

@@ -20,6 +20,7 @@
 #include "veltro_sfx_lib/payload/payload.hpp"
 #include "veltro_sfx_lib/signature/verify_signature.hpp"
 #include "win/file_mapping.hpp"
+#include "win/file_source.hpp"
 #include "win/file_system.hpp"
 #include "win/hash_file.hpp"
 #include "win/lzma_packer.hpp"
@@ -287,13 +288,13 @@ TEST_F(PayloadWin, FileMappingViewsAndDigests) {
 }
 
 TEST_F(PayloadWin, LzmaPackerBetweenFiles) {
-    const auto data = random_bytes(500000, 5);
-    write_file(file(L"in.lzma"), packers::lzma_encode(data, 6));
+    const auto data = random_bytes(files::file_source::buffer_size * 5 / 2, 5);  // several reads of input
+    write_file(file(L"in.lzma"), packers::lzma_encode(data, 0));
     const packers::lzma_packer packer;
     packer.unpack_file(file(L"in.lzma"), file(L"out"));
     EXPECT_EQ(read_file(file(L"out")), std::string(data.begin(), data.end()));
 
-    auto cut = packers::lzma_encode(data, 6);
+    auto cut = packers::lzma_encode(data, 0);
     cut.resize(cut.size() - 100);
     write_file(file(L"cut.lzma"), cut);
     EXPECT_THROW(packer.unpack_file(file(L"cut.lzma"), file(L"cut.out")), qzr::exceptions::error);
@@ -305,6 +306,53 @@ TEST_F(PayloadWin, LzmaPackerBetweenFiles) {
         EXPECT_EQ(std::string(e.what()), "Unable to open file '" + utf::to_utf8(file(L"absent.lzma")) + "'!");
     }
     EXPECT_THROW(packer.unpack_buffer(nullptr, 5), qzr::exceptions::error);
+}
+
+// Windows over a file larger than the buffer, wherever they fall, hold the
+// file's bytes; reads past the end and a file cut short under the reader
+// are errors, never stale or foreign bytes.
+TEST_F(PayloadWin, FileSourceReadsWindowsOfAnyFile) {
+    const auto data = random_bytes(2 * files::file_source::buffer_size + 4321, 8);
+    write_file(file(L"big"), data);
+    win::file_handle h(CreateFileW(file(L"big").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(h);
+    files::file_source source(h.get());
+    ASSERT_EQ(source.size(), data.size());
+    const auto same = [&](std::uint64_t offset, std::size_t want, std::size_t expected) {
+        const byte_view w = source.window(offset, want);
+        ASSERT_EQ(w.size(), expected) << offset << "+" << want;
+        EXPECT_TRUE(std::equal(w.data(), w.data() + w.size(), data.begin() + static_cast<long>(offset)))
+            << offset << "+" << want;
+    };
+    same(0, SIZE_MAX, files::file_source::buffer_size);
+    same(10, 4, 4);  // inside what is buffered
+    same(files::file_source::buffer_size - 2, 8, 8);  // straddles the buffer's end
+    same(data.size() - 72, 72, 72);
+    same(data.size() - 100, 64, 64);  // behind the last window
+    same(data.size() - 5, SIZE_MAX, 5);
+    same(data.size(), 10, 0);
+    EXPECT_EQ(source.u32(3), static_cast<std::uint32_t>(data[3] | data[4] << 8 | data[5] << 16 | data[6] << 24));
+    EXPECT_FALSE(source.equals(data.size() - 2, "abc"));
+    try {
+        source.window(data.size() + 1, 1);
+        FAIL();
+    } catch (const qzr::exceptions::error& e) {
+        EXPECT_EQ(e.code(), 5);
+    }
+
+    win::file_handle cutter(CreateFileW(file(L"big").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+    ASSERT_TRUE(cutter);
+    LARGE_INTEGER half{};
+    half.QuadPart = static_cast<LONGLONG>(data.size() / 2);
+    ASSERT_TRUE(SetFilePointerEx(cutter.get(), half, nullptr, FILE_BEGIN) && SetEndOfFile(cutter.get()));
+    try {
+        source.window(data.size() - files::file_source::buffer_size, SIZE_MAX);
+        FAIL() << "a shrunken file read as whole";
+    } catch (const qzr::exceptions::error& e) {
+        EXPECT_EQ(e.code(), ERROR_HANDLE_EOF);
+    }
 }
 
 TEST(VerifySignatureWin, PackedFilesByPathHandleAndBlock) {

@@ -16,7 +16,7 @@
 #include "veltro_sfx_lib/network/sfx_proxy_parser_intf.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
-#include "win/file_mapping.hpp"
+#include "win/file_source.hpp"
 #include "win/handle.hpp"
 #include "win/hash_file.hpp"
 #include "win/lzma_packer.hpp"
@@ -198,9 +198,9 @@ std::shared_ptr<product_info_parser_intf> sfx_downloader::download_product_info(
     const std::wstring tmp = context_.params ? context_.params->get(keys::tmp_path, L"") : std::wstring();
     const std::wstring prefix = path::join(path::join(tmp, L"common"), uuid::to_wstring(uuid::random_uuid()));
     const auto downloaded = download_internal(url, prefix, 3, true);
-    files::file_mapping mapping;
-    mapping.open(downloaded.get(), nullptr, true);
-    const std::vector<std::uint8_t> data = packers::lzma_decode(mapping.view());
+    files::file_source container(downloaded.get());
+    std::vector<std::uint8_t> data;
+    packers::lzma_decode(container, nullptr, &data);
     if (data.empty()) {
         QZR_LOG_ERROR(L"Downloaded product-info.xml (url %s) is empty.", url);
         throw exceptions::download_file_fail(qzr::exceptions::invalid_data_code,

@@ -1,6 +1,9 @@
 #include "veltro_sfx_lib/signature/signature_block.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "framework/dsa.hpp"
@@ -24,7 +27,7 @@ std::uint8_t hex_pair(const std::uint8_t* p) {
 
 }  // namespace
 
-pe_facts detect_pe(byte_view b) noexcept {
+pe_facts detect_pe(byte_source& b) noexcept try {
     pe_facts f;
     const std::uint64_t n = b.size();
     if (n <= 63 || !b.equals(0, "MZ")) return f;
@@ -45,9 +48,16 @@ pe_facts detect_pe(byte_view b) noexcept {
     f.is_pe = true;
     f.checksum_offset = nt + 88;
     return f;
+} catch (...) {
+    return {};  // unreadable headers are no PE headers
 }
 
-std::optional<signature_location> locate_signature(byte_view b) {
+pe_facts detect_pe(byte_view data) noexcept {
+    view_source source(data);
+    return detect_pe(source);
+}
+
+std::optional<signature_location> locate_signature(byte_source& b) {
     signature_location loc;
     loc.pe = detect_pe(b);
     std::uint64_t end = b.size();
@@ -59,21 +69,22 @@ std::optional<signature_location> locate_signature(byte_view b) {
             for (std::size_t i = 0; i < max_zero_padding && end > 0 && b.u8(end - 1) == 0; ++i) --end;
         }
     }
-    const byte_view region = b.sub(0, end);
     for (std::string_view closer : {" -->\r\n", " -->\n", " -->"}) {
-        if (end >= closer.size() && region.equals(end - closer.size(), closer)) {
+        if (end >= closer.size() && b.equals(end - closer.size(), closer)) {
             end -= closer.size();
             break;
         }
     }
     if (end < marker_size) return std::nullopt;
     const std::uint64_t marker_at = end - marker_size;
-    const auto marker = std::string_view(reinterpret_cast<const char*>(b.at(marker_at, marker_size)), marker_size);
+    // A copy: the next read may reuse the window the marker came from.
+    const byte_view marker_bytes = b.bytes(marker_at, marker_size);
+    const std::string marker(reinterpret_cast<const char*>(marker_bytes.data()), marker_size);
     if (marker == "QZRSig2B" || marker == "QZRSig3B") {
         if (end < binary_block_size) return std::nullopt;
         loc.version = marker[6] - '0';
         loc.signed_length = end - binary_block_size;
-        const std::uint8_t* p = b.at(loc.signed_length, 64);
+        const std::uint8_t* p = b.bytes(loc.signed_length, 64).data();
         std::copy_n(p, 32, loc.r.begin());
         std::copy_n(p + 32, 32, loc.s.begin());
         return loc;
@@ -83,7 +94,7 @@ std::optional<signature_location> locate_signature(byte_view b) {
         loc.version = marker[6] - '0';
         loc.text = true;
         loc.signed_length = end - text_block_size;
-        const std::uint8_t* p = b.at(loc.signed_length + marker_size, 128);
+        const std::uint8_t* p = b.bytes(loc.signed_length + marker_size, 128).data();
         for (std::size_t i = 0; i < 32; ++i) {
             loc.r[i] = hex_pair(p + 2 * i);
             loc.s[i] = hex_pair(p + 64 + 2 * i);
@@ -93,11 +104,24 @@ std::optional<signature_location> locate_signature(byte_view b) {
     return std::nullopt;
 }
 
-std::optional<root::sha256::digest_type> signed_digest(byte_view b, const signature_location& where) {
+std::optional<signature_location> locate_signature(byte_view data) {
+    view_source source(data);
+    return locate_signature(source);
+}
+
+std::optional<root::sha256::digest_type> signed_digest(byte_source& b, const signature_location& where) {
     const std::uint64_t l = where.signed_length;
     root::sha256 h;
     const auto feed = [&](std::uint64_t from, std::uint64_t to) {
-        if (to > from) h.update(b.at(from, to - from), static_cast<std::size_t>(to - from));
+        if (to > b.size())
+            throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+        while (from < to) {
+            const byte_view w = b.window(from, static_cast<std::size_t>(std::min<std::uint64_t>(to - from, SIZE_MAX)));
+            if (w.empty())
+                throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+            h.update(w.data(), w.size());
+            from += w.size();
+        }
     };
     if (where.pe.is_pe) {
         const std::uint64_t chk = where.pe.checksum_offset;
@@ -125,7 +149,12 @@ std::optional<root::sha256::digest_type> signed_digest(byte_view b, const signat
     return h.finish();
 }
 
-int verify_block(byte_view b, int set) {
+std::optional<root::sha256::digest_type> signed_digest(byte_view data, const signature_location& where) {
+    view_source source(data);
+    return signed_digest(source, where);
+}
+
+int verify_block(byte_source& b, int set) {
     const std::vector<int> numbers = keys::key_set(set);
     const auto where = locate_signature(b);
     if (!where) return 0;
@@ -135,6 +164,11 @@ int verify_block(byte_view b, int set) {
         if (root::dsa_verify(keys::key(number), *digest, where->r, where->s)) return number;
     }
     return 0;
+}
+
+int verify_block(byte_view data, int set) {
+    view_source source(data);
+    return verify_block(source, set);
 }
 
 }  // namespace qzr::sfx

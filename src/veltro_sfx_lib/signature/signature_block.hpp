@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "framework/byte_source.hpp"
 #include "framework/byte_view.hpp"
 #include "framework/sha256.hpp"
 
@@ -24,6 +25,7 @@ struct pe_facts {
     std::uint64_t checksum_offset = 0;  // chk
     std::uint64_t security_entry = 0;   // sec
 };
+pe_facts detect_pe(byte_source& data) noexcept;
 pe_facts detect_pe(byte_view data) noexcept;
 
 struct signature_location {
@@ -38,14 +40,17 @@ struct signature_location {
 // The signature block at the end of the data, or nothing when there is none.
 // Raises std::invalid_argument("invalid hex_char_value<char>") for a text
 // block holding a character that is not a hex digit.
+std::optional<signature_location> locate_signature(byte_source& data);
 std::optional<signature_location> locate_signature(byte_view data);
 
 // SHA-256 of exactly what the signature covers; nothing for a PE image whose
 // signed length ends inside the fields left out of the digest.
+std::optional<root::sha256::digest_type> signed_digest(byte_source& data, const signature_location& where);
 std::optional<root::sha256::digest_type> signed_digest(byte_view data, const signature_location& where);
 
 // The whole check with the keys of a set; the key number that verified, or 0.
 // Raises for an unknown key set and bad hex digits.
+int verify_block(byte_source& data, int key_set);
 int verify_block(byte_view data, int key_set);
 
 }  // namespace qzr::sfx

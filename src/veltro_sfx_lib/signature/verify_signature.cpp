@@ -5,7 +5,7 @@
 #include "log/logger.hpp"
 #include "veltro_sfx_lib/signature/dsa_keys.hpp"
 #include "veltro_sfx_lib/signature/signature_block.hpp"
-#include "win/file_mapping.hpp"
+#include "win/file_source.hpp"
 #include "win/handle.hpp"
 #include "win/system_error.hpp"
 
@@ -14,7 +14,7 @@ namespace qzr::sfx {
 namespace {
 
 // Any failure while locating, hashing or verifying counts as "not signed".
-bool check_block(byte_view data, int key_set) noexcept {
+bool check_block(byte_source& data, int key_set) noexcept {
     try {
         return verify_block(data, key_set) != 0;
     } catch (...) {
@@ -29,9 +29,9 @@ bool check_file(HANDLE file, int key_set) noexcept {
         if (size.QuadPart == 0) return false;
         if (static_cast<std::uint64_t>(size.QuadPart) >= 0x100000000ull)
             throw exceptions::error(exceptions::invalid_parameter_code, "narrowing_error");
-        files::file_mapping mapping;
-        mapping.open(file, nullptr, true);
-        return check_block(mapping.view(), key_set);
+        // Read through a bounded window: files of any size cost the same memory.
+        files::file_source source(file);
+        return check_block(source, key_set);
     } catch (...) {
         return false;
     }
@@ -59,7 +59,8 @@ bool verify_signature::dsa_signed_handle(void* file) {
 }
 
 bool verify_signature::dsa_signed_block(const std::uint8_t* data, std::size_t size) {
-    const bool ok = data && check_block(byte_view(data, size), keys::default_key_set);
+    view_source source(byte_view(data, size));
+    const bool ok = data && check_block(source, keys::default_key_set);
     QZR_LOG_DEBUG(L"DSA for block with size '%d' verified with result '%d'", static_cast<std::int64_t>(size), ok ? 1 : 0);
     return ok;
 }

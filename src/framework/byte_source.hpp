@@ -1,0 +1,62 @@
+// Bytes read a window at a time: the signature check and the LZMA decoder
+// walk files of any size through a bounded buffer instead of mapping them
+// whole, so their memory does not grow with the file (and a 32-bit process
+// does not run out of address space). A view serves its bytes in place.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
+#include "framework/byte_view.hpp"
+
+namespace qzr {
+
+class byte_source {
+public:
+    // Every source serves windows of at least this many bytes.
+    static constexpr std::size_t min_window = 64 * 1024;
+
+    virtual ~byte_source() = default;
+    virtual std::uint64_t size() const = 0;
+
+    // The bytes from offset on: at most `want`, and fewer than
+    // min(want, min_window) only where the data ends. Valid until the next
+    // call. Raises error 5 for an offset past the end.
+    virtual byte_view window(std::uint64_t offset, std::size_t want) = 0;
+
+    // Exactly length bytes (length <= min_window) or error 5.
+    byte_view bytes(std::uint64_t offset, std::size_t length) {
+        if (offset > size() || length > size() - offset || length > min_window)
+            throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+        const byte_view w = window(offset, length);
+        if (w.size() < length)
+            throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+        return w.sub(0, length);
+    }
+    std::uint8_t u8(std::uint64_t offset) { return bytes(offset, 1).u8(0); }
+    std::uint16_t u16(std::uint64_t offset) { return bytes(offset, 2).u16(0); }
+    std::uint32_t u32(std::uint64_t offset) { return bytes(offset, 4).u32(0); }
+    bool contains(std::uint64_t offset, std::uint64_t length) const {
+        return offset <= size() && length <= size() - offset;
+    }
+    bool equals(std::uint64_t offset, std::string_view text) {
+        return contains(offset, text.size()) && bytes(offset, text.size()).equals(0, text);
+    }
+};
+
+class view_source final : public byte_source {
+public:
+    explicit view_source(byte_view view) noexcept : view_(view) {}
+    std::uint64_t size() const override { return view_.size(); }
+    byte_view window(std::uint64_t offset, std::size_t want) override {
+        if (offset > view_.size())
+            throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+        return view_.sub(offset, std::min<std::uint64_t>(want, view_.size() - offset));
+    }
+
+private:
+    byte_view view_;
+};
+
+}  // namespace qzr
