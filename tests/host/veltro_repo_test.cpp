@@ -157,6 +157,21 @@ TEST_F(Repository, PublishingTwiceGivesTheSameBytes) {
     EXPECT_EQ(st.st_mode & 0055, 0055u) << "the tree's folder may be listed by the server";
 }
 
+// A lower level trades size for publishing time; the stub reads it alike.
+TEST_F(Repository, CompressionLevelIsTheCallersChoice) {
+    ASSERT_EQ(publish("fast", "--level 0").status, 0);
+    ASSERT_EQ(publish("small").status, 0);
+    const std::string object = object_of(sha_of(setup));
+    EXPECT_GT(read_file(at("fast/" + object)).size(), read_file(at("small/" + object)).size());
+    EXPECT_EQ(verify("fast").status, 0);
+    const auto decoded = open_as_stub(read_file(at("fast/" + object)));
+    EXPECT_EQ(std::string(decoded.begin(), decoded.end()), setup);
+    const result refused = publish("never", "--level 10");
+    EXPECT_EQ(refused.status, 2) << refused.output;
+    EXPECT_NE(refused.output.find("--level takes 0 to 9"), std::string::npos) << refused.output;
+    EXPECT_FALSE(exists(at("never")));
+}
+
 TEST_F(Repository, VerifyNamesEveryPlantedFault) {
     ASSERT_EQ(publish("repo").status, 0);
     const std::string setup_object = object_of(sha_of(setup)), payload_object = object_of(sha_of(payload));

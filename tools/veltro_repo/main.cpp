@@ -18,7 +18,7 @@ const char* const usage_text =
     "\n"
     "  publish --out DIR --product NAME --channel CHANNEL --product-info FILE\n"
     "          [--module FILE] [--file PATH]... [--dir FOLDER]...\n"
-    "          [--key PEM] [--sig-version 2|3] [--key-set N] [--timestamp SECONDS]\n"
+    "          [--key PEM] [--sig-version 2|3] [--key-set N] [--timestamp SECONDS] [--level 0-9]\n"
     "      writes into the repository tree DIR:\n"
     "        universe/<h0-3>/<h4-7>/<h8-11>/<sha-256>.lzma  each setup file the product-info\n"
     "                                   names (in any setup-files group), found by its SHA-256\n"
@@ -32,6 +32,8 @@ const char* const usage_text =
     "      is put in place, so a refused run writes nothing. An existing DIR gets\n"
     "      the new files, setup files first and the product-info last.\n"
     "      --timestamp (default: SOURCE_DATE_EPOCH) sets the time of every written file.\n"
+    "      --level (default 9) is the LZMA preset: lower levels publish large files\n"
+    "      faster at the cost of size; the stub reads every level the same.\n"
     "  verify DIR [--key-set N]\n"
     "      checks every file of the tree as the stub checks a download and prints\n"
     "      one line per problem; exit status 1 when there is any.\n"
@@ -66,6 +68,11 @@ int publish_command(pack::arguments& args) {
         else if (a == "--sig-version") request.version = pack::parse_version(args.value(a));
         else if (a == "--key-set") request.key_set = parse_key_set(args.value(a));
         else if (a == "--timestamp") request.timestamp = pack::parse_number(args.value(a), "--timestamp");
+        else if (a == "--level") {
+            const auto level = pack::parse_number(args.value(a), "--level");
+            if (level > 9) throw usage_error("--level takes 0 to 9");
+            request.level = static_cast<std::uint32_t>(level);
+        }
         else throw usage_error("publish: unknown option " + a);
     }
     if (request.out.empty() || request.product.empty() || request.channel.empty() || request.product_info.empty())

@@ -60,8 +60,9 @@ std::vector<listed_file> listed_setup_files(std::span<const std::uint8_t> docume
     return files;
 }
 
-bytes make_container(std::span<const std::uint8_t> content, int version, const pack::digest_signer& sign) {
-    bytes container = packers::lzma_encode(content, 9);
+bytes make_container(std::span<const std::uint8_t> content, int version, const pack::digest_signer& sign,
+                     std::uint32_t level) {
+    bytes container = packers::lzma_encode(content, level);
     pack::append_binary_signature(container, version, sign, false);
     return container;
 }

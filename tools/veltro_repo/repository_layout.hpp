@@ -47,6 +47,7 @@ std::vector<listed_file> listed_setup_files(std::span<const std::uint8_t> docume
 // its size in the header, then a binary signature block over the compressed
 // bytes. The decoder stops at the announced size, so the block behind the
 // stream does not disturb it.
-bytes make_container(std::span<const std::uint8_t> content, int version, const pack::digest_signer& sign);
+bytes make_container(std::span<const std::uint8_t> content, int version, const pack::digest_signer& sign,
+                     std::uint32_t level = 9);
 
 }  // namespace qzr::repo

@@ -231,12 +231,12 @@ publish_result publish(const publish_request& request) {
         const bytes content = pack::read_file(path);
         if (hex::encode(root::sha256::of(content)) != digest) throw std::runtime_error(path + " changed while publishing");
         order.push_back(object_path(digest));
-        write_object(stage.path(), order.back(), make_container(content, request.version, request.sign));
+        write_object(stage.path(), order.back(), make_container(content, request.version, request.sign, request.level));
     }
     if (!request.module.empty()) {
         if (module_signing == signing::add) pack::append_binary_signature(module, request.version, request.sign, true);
         order.push_back(module_path(request.product));
-        write_object(stage.path(), order.back(), make_container(module, request.version, request.sign));
+        write_object(stage.path(), order.back(), make_container(module, request.version, request.sign, request.level));
     }
     if (document_signing == signing::add) {
         std::string text(document.begin(), document.end());
@@ -245,7 +245,7 @@ publish_result publish(const publish_request& request) {
         document.assign(text.begin(), text.end());
     }
     order.push_back(product_info_path(request.product, request.channel));
-    write_object(stage.path(), order.back(), make_container(document, request.version, request.sign));
+    write_object(stage.path(), order.back(), make_container(document, request.version, request.sign, request.level));
 
     // What the stub will check, checked before anything is put in place.
     const tree_report check = verify_tree(stage.path(), request.key_set);

@@ -25,6 +25,7 @@ struct publish_request {
     pack::digest_signer sign;
     int version = 3;
     int key_set = 7;  // what the stub verifies downloads with
+    std::uint32_t level = 9;  // LZMA preset of every container
     std::optional<std::uint64_t> timestamp;  // modification time of every written file
 };
 
