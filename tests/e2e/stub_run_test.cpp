@@ -4,10 +4,14 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <winhttp.h>
 
 #include <chrono>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <regex>
+#include <sstream>
 
 #include <pugixml.hpp>
 
@@ -15,6 +19,8 @@
 #include "framework/path.hpp"
 #include "framework/utf.hpp"
 #include "framework/uuid.hpp"
+#include "net/simple_http_wrapper.hpp"
+#include "net/url.hpp"
 #include "stub_harness.hpp"
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
 #include "win/file_system.hpp"
@@ -400,6 +406,40 @@ TEST(StubRun, OnlineInstallationFromTheRepository) {
                                                   "/nowhere/defs/demo/release.xml.lzma' failed. HTTP result '404'."));
 }
 
+// A base URL without a scheme: every file is asked for over https first,
+// which nginx's plain HTTP port cannot answer, and then over http.
+TEST(StubRun, ABareAddressFallsBackFromHttpsToHttp) {
+    if (web_server().empty()) GTEST_SKIP() << "no web server (run through tests/net/with_web_server)";
+    const std::string host = utf::to_utf8(web_server());
+    const run_result r = run_stub(L"/silent /xperf /base-url:" + web_server(), packed_stub(L"online"));
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 0u) << r.log;
+
+    const auto lines = log_messages(r.log);
+    auto first = [&](const std::string& prefix) {
+        const auto starts = [&](const std::string& m) { return m.rfind(prefix, 0) == 0; };
+        return std::find_if(lines.begin(), lines.end(), starts) - lines.begin();
+    };
+    const std::string info = host + "/defs/demo/release.xml.lzma";
+    const auto https_failed = first("Download of 'https://" + info + "' failed. Last error '12157'.");
+    const auto http_succeeded = first("Download of 'http://" + info + "' succeeded. (speed current: ");
+    ASSERT_LT(http_succeeded, static_cast<std::ptrdiff_t>(lines.size())) << r.log;
+    EXPECT_LT(https_failed, http_succeeded) << r.log;
+    // The two setup files, each after its own https failure.
+    const std::string object = host + "/universe/[0-9a-f/]+\\.lzma'";
+    const std::regex object_failed("Download of 'https://" + object + " failed\\. Last error '12157'\\.");
+    const std::regex object_fetched("Download of 'http://" + object + " succeeded\\. .*");
+    std::vector<char> order;
+    for (const auto& m : lines) {
+        if (std::regex_match(m, object_failed)) order.push_back('s');
+        if (std::regex_match(m, object_fetched)) order.push_back('h');
+    }
+    EXPECT_EQ(std::string(order.begin(), order.end()), "shsh");
+    const std::wstring folder = created_folder(r);
+    EXPECT_TRUE(win::exists(path::join(folder, L"common\\data\\setup.dat")));
+    sfx::temp_dir::remove(folder);
+}
+
 namespace {
 
 std::wstring proxy_address() {
@@ -461,6 +501,149 @@ TEST(StubRun, OnlineThroughAnAuthenticatingProxy) {
     DeleteFileW(record.c_str());
 }
 
+namespace {
+
+std::wstring fault_server() {
+    wchar_t value[64] = {};
+    return GetEnvironmentVariableW(L"VELTRO_FAULT_SERVER", value, 64) ? value : L"";
+}
+
+// What the fault server was asked so far, a line a request ("GET /path", or
+// TLS for an https attempt), without these queries themselves.
+std::vector<std::string> fault_requests() {
+    std::vector<std::uint8_t> body;
+    auto client = net::simple_http_wrapper::factory().create(net::access::no_proxy, 0);
+    client->get_to_memory(net::crack(L"http://" + fault_server() + L"/requests"), body, L"");
+    std::vector<std::string> lines;
+    std::istringstream in(std::string(body.begin(), body.end()));
+    for (std::string line; std::getline(in, line);)
+        if (line != "GET /requests") lines.push_back(line);
+    return lines;
+}
+
+// A host-side file named by an environment variable, as a path under Wine.
+std::wstring host_file(const wchar_t* variable) {
+    wchar_t unix_path[MAX_PATH] = {};
+    GetEnvironmentVariableW(variable, unix_path, MAX_PATH);
+    std::wstring file = L"Z:" + std::wstring(unix_path);  // the host's root is drive Z: under Wine
+    std::replace(file.begin(), file.end(), L'/', L'\\');
+    return file;
+}
+
+// The current user's system proxy as Wine's WinHTTP reads it: the binary
+// connection settings record (version 0x46, change counter, flags 1 direct |
+// 2 named proxy, then counted ANSI strings: proxy, bypass list, script).
+// The tests share the prefix: whatever was there comes back at scope end.
+class system_proxy {
+public:
+    explicit system_proxy(const std::wstring& proxy) {
+        RegCreateKeyExW(HKEY_CURRENT_USER, connections, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                        nullptr);
+        DWORD size = 0;
+        if (RegQueryValueExW(key_, name, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
+            old_.emplace(size);
+            RegQueryValueExW(key_, name, nullptr, &type_, old_->data(), &size);
+        }
+        set(proxy);
+    }
+    ~system_proxy() {
+        if (old_)
+            RegSetValueExW(key_, name, 0, type_, old_->data(), static_cast<DWORD>(old_->size()));
+        else
+            RegDeleteValueW(key_, name);
+        RegCloseKey(key_);
+    }
+    system_proxy(const system_proxy&) = delete;
+    system_proxy& operator=(const system_proxy&) = delete;
+
+    void set(const std::wstring& proxy) {
+        const std::string ansi = utf::to_utf8(proxy);
+        std::vector<std::uint8_t> record;
+        auto dword = [&](std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) record.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        };
+        for (std::uint32_t v : {0x46u, 1u, 3u, static_cast<std::uint32_t>(ansi.size())}) dword(v);
+        record.insert(record.end(), ansi.begin(), ansi.end());
+        dword(0);
+        dword(0);
+        record.resize(record.size() + 32);
+        RegSetValueExW(key_, name, 0, REG_BINARY, record.data(), static_cast<DWORD>(record.size()));
+    }
+
+    // What the system hands a program asking for the user's proxy.
+    static std::wstring current() {
+        WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+        if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return L"(failed)";
+        const std::wstring proxy = config.lpszProxy ? config.lpszProxy : L"(none)";
+        for (LPWSTR s : {config.lpszProxy, config.lpszProxyBypass, config.lpszAutoConfigUrl})
+            if (s) GlobalFree(s);
+        return proxy;
+    }
+
+private:
+    static constexpr const wchar_t* connections =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+    static constexpr const wchar_t* name = L"DefaultConnectionSettings";
+    HKEY key_ = nullptr;
+    DWORD type_ = REG_BINARY;
+    std::optional<std::vector<std::uint8_t>> old_;
+};
+
+}  // namespace
+
+// proxy.ini type 1: the user's system proxy replaces the file's record as a
+// whole, its proxy and its credentials alike. The fault server plays a proxy
+// without authentication; tinyproxy, which wants the credentials the file
+// names, is refused them. (The repository is named localhost: Wine's WinHTTP
+// sends a proxy the absolute URI only when the proxy's host name differs
+// from the target's, and the fault server listens on 127.0.0.1 too.)
+TEST(StubRun, PreconfiguredProxyIsTheUsersSystemProxy) {
+    if (web_server().empty() || proxy_address().empty() || fault_server().empty())
+        GTEST_SKIP() << "no web server, proxy or fault server";
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring ini = path::join(tmp, L"e2e-system-proxy.ini");
+    write_text(ini, "[ProxySettings]\r\nProxyType=1\r\nAuthorization=1\r\nPort=9\r\nProxyName=127.0.0.3\r\n"
+                    "UserName=veltro\r\nUserPass=czNjcmV0\r\n");
+    const std::wstring repository = L"localhost" + web_server().substr(web_server().find(L':'));
+    const std::string info = "GET http://" + utf::to_utf8(repository) + "/defs/demo/release.xml.lzma";
+    const std::wstring arguments = L"/base-url:http://" + repository + L" \"/proxy_ini:" + ini + L"\"";
+
+    system_proxy configured(fault_server());
+    ASSERT_EQ(system_proxy::current(), fault_server()) << "Wine's WinHTTP reads the record";
+    const std::size_t asked_before = fault_requests().size();
+    const std::size_t direct_before = read_file(host_file(L"VELTRO_WEB_LOG")).size();
+    const run_result r = run_stub(L"/silent /xperf " + arguments, packed_stub(L"online"));
+    EXPECT_EQ(r.exit_code, 0u) << r.log;
+    const auto asked = fault_requests();
+    EXPECT_NE(std::find(asked.begin() + static_cast<std::ptrdiff_t>(asked_before), asked.end(), info), asked.end())
+        << "the system's proxy carried the download";
+    EXPECT_EQ(read_file(host_file(L"VELTRO_WEB_LOG")).size(), direct_before)
+        << "nothing went to the repository directly";
+    // The setup master gets the detected record, not the file's.
+    const std::wstring folder = created_folder(r);
+    const std::string handed = read_file(path::join(folder, L"proxy.ini"));
+    ASSERT_GE(handed.size(), 2u);
+    const std::wstring text(reinterpret_cast<const wchar_t*>(handed.data() + 2), (handed.size() - 2) / 2);
+    const std::size_t colon = fault_server().find(L':');
+    EXPECT_NE(text.find(L"ProxyType=2\r\nAuthorization=0\r\nPort=" + fault_server().substr(colon + 1) +
+                        L"\r\nProxyName=" + fault_server().substr(0, colon) + L"\r\nUserName=\r\nUserPass=\r\n"),
+              std::wstring::npos)
+        << utf::to_utf8(text);
+    sfx::temp_dir::remove(folder);
+
+    configured.set(proxy_address());
+    const std::size_t proxy_log_before = read_file(host_file(L"VELTRO_PROXY_LOG")).size();
+    const run_result refused = run_stub(L"/silent " + arguments, packed_stub(L"online"));
+    EXPECT_EQ(refused.exit_code, 44002u);
+    EXPECT_TRUE(has_message(refused, "Download of 'http://" + utf::to_utf8(repository) +
+                                         "/defs/demo/release.xml.lzma' failed. HTTP result '407'."))
+        << refused.log;
+    const std::string seen = read_file(host_file(L"VELTRO_PROXY_LOG")).substr(proxy_log_before);
+    EXPECT_NE(seen.find(info), std::string::npos) << seen.substr(0, 3000);
+    DeleteFileW(ini.c_str());
+}
+
 // A repository object that is validly signed but is not the file the
 // product-info names ends the run with 13 and leaves no such file; one
 // whose bytes changed fails its transfer's signature: a download failure.
@@ -514,4 +697,36 @@ TEST(StubRun, BrokenTransfersAreFailedDownloads) {
     EXPECT_EQ(cut.exit_code, 44002u);
     EXPECT_TRUE(has_message(cut, "Download of 'http://" + host +
                                      "/repo-short/defs/demo/release.xml.lzma' failed. Last error '12152'."));
+}
+
+// A base URL without a scheme where nothing is found: each pass tries https
+// and http, so no file is asked for more than six times. An https attempt
+// reaches the plain fault server as a TLS handshake, without a path: it
+// counts for the file whose plain request follows it.
+TEST(StubRun, ABareAddressAsksAtMostSixTimesPerFile) {
+    if (fault_server().empty()) GTEST_SKIP() << "no fault server";
+    const std::size_t before = fault_requests().size();
+    const run_result r = run_stub(L"/silent /base-url:" + fault_server() + L"/bare", packed_stub(L"online"));
+    EXPECT_EQ(r.exit_code, 44002u);
+    const auto asked = fault_requests();
+    std::map<std::string, int> per_file;
+    int handshakes = 0, pending = 0;
+    for (std::size_t i = before; i < asked.size(); ++i) {
+        if (asked[i] == "TLS") {
+            ++handshakes;
+            ++pending;
+            continue;
+        }
+        per_file[asked[i]] += 1 + pending;
+        pending = 0;
+    }
+    EXPECT_EQ(pending, 0) << "every https attempt is followed by its http one";
+    EXPECT_GT(handshakes, 0) << "the https attempts reached the server";
+    for (const auto& [request, count] : per_file) EXPECT_LE(count, 6) << request;
+    EXPECT_EQ(per_file["GET /bare/defs/demo/release.xml.lzma"], 6) << "three passes over both candidates";
+    EXPECT_EQ(per_file["GET /bare/dll/demo/x86/veltro_mod.dll.lzma"], 2) << "the module is tried once";
+    EXPECT_EQ(per_file.size(), 2u);
+    const std::string file = utf::to_utf8(fault_server()) + "/bare/defs/demo/release.xml.lzma";
+    EXPECT_TRUE(has_message(r, "Download file '" + file + "' failed: Download file '" + file + "' failed (404)"))
+        << "the last status is the one reported";
 }

@@ -12,10 +12,17 @@ passed, whichever comes first.
   /echo             (POST) 200 with the request body; headers X-Method and
                     X-Got (the request's X-Test header)
   /count            200, the number of requests served before this one
+  /requests         200, the requests served before this one, a line each:
+                    method and path, or TLS for a connection that opened with
+                    a TLS handshake (this server speaks plain HTTP only, so it
+                    counts the attempt and closes the connection)
   /repo/PATH        the file PATH under --root, with Content-Length; 404
                     when there is none
   /repo-nolength/PATH   the same without Content-Length
   /repo-short/PATH      the same with its Content-Length but only half the bytes
+  http://HOST/PATH  (a request line as a client sends it to a proxy) the file
+                    PATH under --root, as /repo/PATH: the server stands in for
+                    a proxy in front of a repository with the same files
 """
 import os
 import argparse
@@ -24,6 +31,7 @@ import re
 import sys
 import threading
 import time
+import urllib.parse
 
 PATTERN = bytes((i * 7 + 3) % 251 for i in range(65536))
 
@@ -38,17 +46,34 @@ def pattern(n):
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     served = 0
+    requests = []
     lock = threading.Lock()
     root = None
 
     def log_message(self, *args):
         pass
 
-    def count(self):
+    def count(self, request):
         with Handler.lock:
             before = Handler.served
             Handler.served += 1
+            Handler.requests.append(request)
         return before
+
+    def handle_one_request(self):
+        # A TLS handshake holds no request line: waiting for one would hold
+        # the client until its time-out. The attempt reached the server all
+        # the same, so it counts.
+        try:
+            first = self.rfile.peek(1)[:1]
+        except OSError:
+            self.close_connection = True
+            return
+        if first == b"\x16":
+            self.count("TLS")
+            self.close_connection = True
+            return
+        super().handle_one_request()
 
     def send_body(self, code, body, length=True, extra=()):
         self.send_response(code)
@@ -64,7 +89,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def do_GET(self):
-        before = self.count()
+        before = self.count("GET " + self.path)
+        if self.path.startswith("http://") and Handler.root:
+            self.serve_file(urllib.parse.urlsplit(self.path).path.lstrip("/"), "whole")
+            return
         for prefix, mode in (("/repo/", "whole"), ("/repo-nolength/", "nolength"), ("/repo-short/", "short")):
             if self.path.startswith(prefix) and Handler.root:
                 self.serve_file(self.path[len(prefix):].split("?")[0], mode)
@@ -95,6 +123,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         elif kind == "count":
             self.send_body(200, str(before).encode())
+        elif kind == "requests":
+            with Handler.lock:
+                lines = Handler.requests[:before]
+            self.send_body(200, "".join(line + "\n" for line in lines).encode())
         else:
             self.send_body(404, b"not found\n")
 
@@ -119,7 +151,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
 
     def do_POST(self):
-        self.count()
+        self.count("POST " + self.path)
         length = int(self.headers.get("Content-Length", "0"))
         body = self.rfile.read(length) if length else b""
         if self.path == "/echo":
