@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets.
 #   make demo   build everything and run the stub under wine64
 #   make test   build the three presets and run every test
-.PHONY: all bootstrap build native win32 win64 demo test bench bench-install bench-download clean
+.PHONY: all bootstrap build native win32 win64 demo test bench bench-install bench-download bench-install-online clean
 
 JOBS ?= $(shell nproc)
 
@@ -32,6 +32,9 @@ bench-install:
 
 bench-download:
 	@scripts/bench-download
+
+bench-install-online:
+	@scripts/bench-install-online
 
 clean:
 	rm -rf build
