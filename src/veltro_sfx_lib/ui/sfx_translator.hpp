@@ -1,12 +1,18 @@
-// Looking up the texts users see. Identifiers that are not in the string
-// table (and plain texts) come back unchanged; "{0}", "{1}", ... markers are
-// replaced by the arguments in order.
+// Looking up the texts users see in the string table the executable carries
+// (an LZMA-compressed XML document). A text missing in the chosen language
+// falls back to US English; identifiers that are not in the table (and plain
+// texts) come back unchanged; "{0}", "{1}", ... markers are replaced by the
+// arguments in order.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <pugixml.hpp>
+
+#include "framework/byte_view.hpp"
 
 namespace qzr::sfx {
 
@@ -21,18 +27,22 @@ public:
 // to right and continuing after each inserted text.
 std::wstring replace_arguments(std::wstring text, const std::vector<std::wstring>& args);
 
-// Until the compressed string table is carried as a resource, texts are the
-// identifiers themselves.
+// The compressed string table of the running executable (resource 300 of
+// type "LZMA"); empty when the executable carries none.
+byte_view string_table_resource() noexcept;
+
 class sfx_translator final : public sfx_translator_intf {
 public:
     struct factory {
         virtual ~factory() = default;
         virtual std::shared_ptr<sfx_translator_intf> create(std::int32_t language) const {
-            return std::make_shared<sfx_translator>(language);
+            return std::make_shared<sfx_translator>(language, string_table_resource());
         }
     };
 
-    explicit sfx_translator(std::int32_t language) noexcept : language_(language) {}
+    // Decodes and parses the table; a damaged or missing table leaves an empty
+    // document, so every lookup answers with the identifier itself.
+    sfx_translator(std::int32_t language, byte_view compressed_table) noexcept;
 
     std::wstring translate(const std::wstring& id, const std::vector<std::wstring>& args) const override;
     std::wstring translate(const std::wstring& id) const override;
@@ -40,6 +50,7 @@ public:
 
 private:
     std::int32_t language_;
+    pugi::xml_document table_;
 };
 
 }  // namespace qzr::sfx
