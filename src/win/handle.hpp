@@ -66,11 +66,46 @@ struct module_traits {
     static void close(HMODULE h) noexcept { ::FreeLibrary(h); }
 };
 
+struct gdi_object_traits {  // bitmaps, fonts, brushes
+    using value_type = HGDIOBJ;
+    static HGDIOBJ invalid() noexcept { return nullptr; }
+    static bool valid(HGDIOBJ h) noexcept { return h != nullptr; }
+    static void close(HGDIOBJ h) noexcept { ::DeleteObject(h); }
+};
+struct memory_dc_traits {  // CreateCompatibleDC
+    using value_type = HDC;
+    static HDC invalid() noexcept { return nullptr; }
+    static bool valid(HDC h) noexcept { return h != nullptr; }
+    static void close(HDC h) noexcept { ::DeleteDC(h); }
+};
+struct icon_traits {  // LoadImage(IMAGE_ICON) without LR_SHARED
+    using value_type = HICON;
+    static HICON invalid() noexcept { return nullptr; }
+    static bool valid(HICON h) noexcept { return h != nullptr; }
+    static void close(HICON h) noexcept { ::DestroyIcon(h); }
+};
+
 using handle = basic_handle<kernel_handle_traits>;
 using file_handle = basic_handle<file_handle_traits>;
 using find_handle = basic_handle<find_handle_traits>;
 using local_memory = basic_handle<local_memory_traits>;
 using module_handle = basic_handle<module_traits>;
+using gdi_object = basic_handle<gdi_object_traits>;
+using memory_dc = basic_handle<memory_dc_traits>;
+using icon_handle = basic_handle<icon_traits>;
+
+// Selects an object into a device context until the guard goes.
+class selected_object {
+public:
+    selected_object(HDC dc, HGDIOBJ object) noexcept : dc_(dc), old_(::SelectObject(dc, object)) {}
+    ~selected_object() { ::SelectObject(dc_, old_); }
+    selected_object(const selected_object&) = delete;
+    selected_object& operator=(const selected_object&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
 
 // A critical section that lives as long as its owner.
 class critical_section {

@@ -166,19 +166,51 @@ struct fake_launcher_factory : secure_process_launcher_intf::factory {
     }
 };
 
-struct fake_splash_factory : splash_window_intf::factory {
+using qzr::features::splash::gif_wnd_data_intf;
+using qzr::features::splash::gif_wnd_intf;
+
+struct fake_splash_data_factory : gif_wnd_data_intf::factory {
+    std::shared_ptr<gif_wnd_data_intf> create(const std::wstring& caption, const std::wstring& title) const override {
+        struct d : gif_wnd_data_intf {
+            std::wstring caption_, title_;
+            std::uint32_t colour = 0;
+            qzr::byte_view gif() const override { return {}; }
+            void* icon() const override { return nullptr; }
+            std::wstring caption() const override { return caption_; }
+            std::wstring title() const override { return title_; }
+            int text_top() const override { return 100; }
+            std::uint32_t text_colour() const override { return colour; }
+            void set_text_colour(std::uint32_t c) override { colour = c; }
+        };
+        auto data = std::make_shared<d>();
+        data->caption_ = caption;
+        data->title_ = title;
+        return data;
+    }
+};
+
+struct fake_splash_factory : gif_wnd_intf::factory {
     journal& j;
     explicit fake_splash_factory(journal& j) : j(j) {}
-    std::shared_ptr<splash_window_intf> create(const std::wstring& caption, std::uint32_t colour) const override {
-        j.splash_calls.push_back(L"create:" + caption + L":" + std::to_wstring(colour));
-        struct s : splash_window_intf {
+    std::shared_ptr<gif_wnd_intf> create(const std::shared_ptr<gif_wnd_data_intf>& data) const override {
+        j.splash_calls.push_back(L"create:" + data->caption() + L":" + data->title() + L":" +
+                                 std::to_wstring(data->text_colour()));
+        struct s : gif_wnd_intf {
             journal& j;
             explicit s(journal& j) : j(j) {}
-            void start(int m) override { j.splash_calls.push_back(L"start:" + std::to_wstring(m)); }
+            bool start(bool show) override {
+                j.splash_calls.push_back(L"start:" + std::to_wstring(show));
+                return true;
+            }
             void stop() override { j.splash_calls.push_back(L"stop"); }
+            void show() override { j.splash_calls.push_back(L"show"); }
+            void hide() override { j.splash_calls.push_back(L"hide"); }
             void set_text(const std::wstring& t) override { j.splash_calls.push_back(L"text:" + t); }
-            void set_progress(int p) override { j.splash_calls.push_back(L"progress:" + std::to_wstring(p)); }
-            void prevent_pinning() override { j.splash_calls.push_back(L"nopin"); }
+            void set_progress(std::int32_t p) override { j.splash_calls.push_back(L"progress:" + std::to_wstring(p)); }
+            std::int32_t prevent_pinning() override {
+                j.splash_calls.push_back(L"nopin");
+                return 0;
+            }
         };
         return std::make_shared<s>(j);
     }
@@ -219,6 +251,7 @@ protected:
         c.values = std::make_shared<value_holder::factory>();
         c.payload = std::make_shared<fake_payload_factory>(j);
         c.splash = std::make_shared<fake_splash_factory>(j);
+        c.splash_data = std::make_shared<fake_splash_data_factory>();
         c.prepare = prepare;
         c.launcher = launcher;
         c.info = info;
@@ -330,7 +363,7 @@ TEST_F(RunDriver, SplashAddsSssidAndShowsProgress) {
     };
     run(L"");
     EXPECT_NE(j.launched_args.find(L"/sssid:4242"), std::wstring::npos);
-    const std::vector<std::wstring> calls{L"create:@Sfx_Title:16711422", L"start:1", L"nopin", L"text:Product... 40%",
+    const std::vector<std::wstring> calls{L"create:@Sfx_Title:Product:16711422", L"start:1", L"nopin", L"text:Product... 40%",
                                           L"progress:40", L"text:Product... @Sfx_Starting", L"progress:-1", L"stop"};
     EXPECT_EQ(j.splash_calls, calls);
 }

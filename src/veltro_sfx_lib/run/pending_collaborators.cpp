@@ -5,15 +5,6 @@ namespace qzr::sfx::pending {
 
 namespace {
 
-class splash final : public splash_window_intf {
-public:
-    void start(int) override {}
-    void stop() override {}
-    void set_text(const std::wstring&) override {}
-    void set_progress(int) override {}
-    void prevent_pinning() override {}
-};
-
 class reporting final : public sfx_reporting_intf {
 public:
     void set_cmdline(const std::wstring&) override {}
@@ -32,10 +23,6 @@ public:
 };
 
 }  // namespace
-
-std::shared_ptr<splash_window_intf> splash_factory::create(const std::wstring&, std::uint32_t) const {
-    return std::make_shared<splash>();
-}
 
 std::shared_ptr<sfx_reporting_intf> reporting_factory::create(const std::shared_ptr<sfx_proxy_parser_intf>&) const {
     return std::make_shared<reporting>();

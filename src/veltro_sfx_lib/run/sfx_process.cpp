@@ -167,8 +167,10 @@ void sfx_process::show_splash(const std::wstring& title) {
     title_ = title;
     splash_translator_ = f_.translator->create(params_->get_int(keys::lang_id, 0));
     const std::wstring caption = splash_translator_->translate(L"@Sfx_Title", {title});
-    splash_ = f_.splash->create(caption, f_.host->splash_colour());
-    splash_->start(1);
+    splash_data_ = f_.splash_data->create(caption, title);
+    splash_data_->set_text_colour(f_.host->splash_colour());
+    splash_ = f_.splash->create(splash_data_);
+    splash_->start(true);
     splash_->prevent_pinning();
 }
 

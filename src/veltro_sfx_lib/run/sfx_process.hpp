@@ -18,7 +18,7 @@
 #include "veltro_sfx_lib/run/value_holder.hpp"
 #include "veltro_sfx_lib/setup/prepare_setup_intf.hpp"
 #include "veltro_sfx_lib/signature/verify_signature_intf.hpp"
-#include "veltro_sfx_lib/ui/splash_window_intf.hpp"
+#include "splash/gif_wnd_intf.hpp"
 #include "veltro_sfx_lib/ui/sfx_translator.hpp"
 
 namespace qzr::sfx {
@@ -37,7 +37,7 @@ public:
     virtual std::uint32_t current_process_id() const = 0;
     // WOW64 file-system redirection off until the returned guard goes.
     virtual std::shared_ptr<void> disable_fs_redirection() const = 0;
-    // Splash background: the COLOR resource when it is 4 bytes, else 0xFEFEFE.
+    // Splash text colour: the COLOR resource when it is 4 bytes, else 0xFEFEFE.
     virtual std::uint32_t splash_colour() const = 0;
 };
 
@@ -47,7 +47,8 @@ struct sfx_collaborators {
     std::shared_ptr<const temp_dir_intf::factory> temp_dir;
     std::shared_ptr<const value_holder::factory> values;
     std::shared_ptr<const payload_intf::factory> payload;
-    std::shared_ptr<const splash_window_intf::factory> splash;
+    std::shared_ptr<const features::splash::gif_wnd_intf::factory> splash;
+    std::shared_ptr<const features::splash::gif_wnd_data_intf::factory> splash_data;
     std::shared_ptr<const prepare_setup_intf::factory> prepare;
     std::shared_ptr<const secure_process_launcher_intf::factory> launcher;
     std::shared_ptr<const veltro_info_intf::factory> info;
@@ -96,7 +97,8 @@ private:
 
     std::wstring title_;
     std::shared_ptr<sfx_translator_intf> splash_translator_;
-    std::shared_ptr<splash_window_intf> splash_;
+    std::shared_ptr<features::splash::gif_wnd_data_intf> splash_data_;
+    std::shared_ptr<features::splash::gif_wnd_intf> splash_;
 };
 
 }  // namespace qzr::sfx

@@ -9,8 +9,10 @@
 #include "veltro_sfx_lib/payload/payload.hpp"
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
 #include "veltro_sfx_lib/signature/verify_signature.hpp"
-#include "veltro_sfx_lib/run/pending_collaborators.hpp"
 #include "veltro_sfx_lib/setup/prepare_setup.hpp"
+#include "veltro_sfx_lib/ui/confirm_dlg.hpp"
+#include "splash/gif_wnd.hpp"
+#include "splash/res_gif_wnd_data.hpp"
 #include "win/process_info.hpp"
 
 namespace qzr::sfx {
@@ -45,17 +47,19 @@ sfx_collaborators default_collaborators() {
     c.temp_dir = std::make_shared<temp_dir::factory>();
     c.values = std::make_shared<value_holder::factory>();
     c.payload = std::make_shared<payload::factory>();
-    c.splash = std::make_shared<pending::splash_factory>();
+    c.splash = std::make_shared<features::splash::gif_wnd::factory>();
+    c.splash_data = std::make_shared<features::splash::res_gif_wnd_data::factory>();
+    c.translator = std::make_shared<sfx_translator::factory>();
     const auto product_info = std::make_shared<product_info_parser::factory>(repository::conditions::running_host());
     const auto downloader = std::make_shared<sfx_downloader::factory>(
         sfx_downloader::collaborators{std::make_shared<net::simple_http_wrapper::factory>(), c.signature, product_info});
     c.prepare = std::make_shared<prepare_setup::factory>(
         prepare_setup::collaborators{c.signature, downloader, product_info, std::make_shared<master_setup_evaluator::factory>(),
-                                     std::make_shared<microstub::factory>(c.signature)});
+                                     std::make_shared<microstub::factory>(c.signature),
+                                     std::make_shared<confirm_dlg::factory>(c.translator)});
     c.launcher = std::make_shared<secure_process_launcher::factory>();
     c.info = std::make_shared<veltro_info::factory>();
     c.migrate = std::make_shared<sfx_migrate_cmd_params::factory>();
-    c.translator = std::make_shared<sfx_translator::factory>();
     c.host = std::make_shared<sfx_process_host>();
     return c;
 }

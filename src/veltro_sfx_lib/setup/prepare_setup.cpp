@@ -131,8 +131,12 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
     const bool offline = cmd.has(L"offline");
     if (context_.reporting) context_.reporting->set_edition(offline);
     const std::wstring title = info.title(language);
-    if (cmd.has(L"ppi_icd"))
-        QZR_LOG_WARNING(L"The install confirmation dialog is not available in this build; installing without asking.");
+    if (cmd.has(L"ppi_icd")) {
+        const std::int32_t choice = c_.confirm->create()->show(title, language);
+        QZR_LOG_INFO(L"PPI dialog return %d", choice);
+        if (choice == confirm_dlg_intf::cancel) throw exceptions::ppi_cancel();
+        if (choice != confirm_dlg_intf::install) throw exceptions::ppi_abort(choice);
+    }
 
     if (show_splash && splash_wanted(cmd, *context_.params)) show_splash(title);
 

@@ -8,6 +8,7 @@
 #include "veltro_sfx_lib/setup/master_setup_evaluator.hpp"
 #include "veltro_sfx_lib/setup/microstub.hpp"
 #include "veltro_sfx_lib/setup/prepare_setup_intf.hpp"
+#include "veltro_sfx_lib/ui/confirm_dlg_intf.hpp"
 
 namespace qzr::sfx {
 
@@ -19,6 +20,7 @@ public:
         std::shared_ptr<const product_info_parser_intf::factory> product_info;
         std::shared_ptr<const master_setup_evaluator_intf::factory> evaluator;
         std::shared_ptr<const microstub_intf::factory> microstub;
+        std::shared_ptr<const confirm_dlg_intf::factory> confirm;
     };
 
     struct factory : prepare_setup_intf::factory {
