@@ -6,6 +6,8 @@
 #include <exception>
 #include <vector>
 
+#include "log/logger.hpp"
+
 namespace qzr::sfx {
 
 namespace {
@@ -94,12 +96,18 @@ std::int32_t confirm_dlg::show(const std::wstring& title, std::int32_t language)
         wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
         wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
         wc.lpszClassName = confirm_dlg_class_name;
-        if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return not_shown;
+        if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+            QZR_LOG_ERROR(L"Registering the confirmation dialog's window class failed (%u)", ::GetLastError());
+            return not_shown;
+        }
 
         result_ = cancel;
         window_ = ::CreateWindowExW(0, confirm_dlg_class_name, title_.c_str(), WS_POPUPWINDOW | WS_VISIBLE, 0, 0, 0,
                                     0, nullptr, nullptr, instance_, this);
-        if (!window_) return not_shown;
+        if (!window_) {
+            QZR_LOG_ERROR(L"Creating the confirmation dialog failed (%u)", ::GetLastError());
+            return not_shown;
+        }
 
         MSG msg{};
         BOOL got;
@@ -110,7 +118,8 @@ std::int32_t confirm_dlg::show(const std::wstring& title, std::int32_t language)
             ::DispatchMessageW(&msg);
         }
         return static_cast<std::int32_t>(msg.wParam);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        QZR_LOG_ERROR(L"Showing the confirmation dialog failed: %s", e.what());
         return not_shown;
     }
 }
@@ -130,7 +139,8 @@ LRESULT confirm_dlg::on_message(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_CREATE:
         try {
             return on_create(window) ? 0 : -1;
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            QZR_LOG_ERROR(L"Laying out the confirmation dialog failed: %s", e.what());
             return -1;
         }
     case WM_COMMAND: {
@@ -171,7 +181,10 @@ bool confirm_dlg::on_create(HWND window) {
     NONCLIENTMETRICSW metrics{};
     static_assert(sizeof metrics >= nonclient_metrics_size);
     metrics.cbSize = nonclient_metrics_size;
-    if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, nonclient_metrics_size, &metrics, 0)) return false;
+    if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, nonclient_metrics_size, &metrics, 0)) {
+        QZR_LOG_ERROR(L"Reading the system's message font failed (%u)", ::GetLastError());
+        return false;
+    }
     LOGFONTW font = metrics.lfMessageFont;
     message_font_.reset(::CreateFontIndirectW(&font));
     font.lfHeight = static_cast<LONG>(font.lfHeight * 1.5);
