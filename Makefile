@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets.
 #   make demo   build everything and run the stub under wine64
 #   make test   build the three presets and run every test
-.PHONY: all bootstrap build native win32 win64 demo test bench bench-install bench-download bench-install-online screenshots clean
+.PHONY: all bootstrap build native win32 win64 demo test bench bench-install bench-download bench-install-online bench-splash screenshots clean
 
 JOBS ?= $(shell nproc)
 
@@ -35,6 +35,9 @@ bench-download:
 
 bench-install-online:
 	@scripts/bench-install-online
+
+bench-splash:
+	@scripts/bench-splash
 
 screenshots:
 	@scripts/screenshots
