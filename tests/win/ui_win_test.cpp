@@ -278,7 +278,11 @@ TEST(ConfirmDialog, PartsFitTheirTextsAndALongTitleWidensTheWindow) {
     ::PostMessageW(shortish.window, WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(shortish.finish(), qzr::sfx::confirm_dlg_intf::cancel);
 
-    const std::wstring long_title = L"Veltro Studio Professional Edition with Every Extension Included";
+    // Long enough that the title line, in the largest font, is wider than
+    // the question that repeats it.
+    const std::wstring long_title =
+        L"Veltro Studio Professional Edition with Every Extension, Every Template and Every Sample Project "
+        L"Included for Teams of Any Size";
     dialog_run longer(long_title);
     ASSERT_TRUE(longer.window);
     RECT long_rect{};
