@@ -13,6 +13,7 @@
 #include "repository/conditions/host_facts.hpp"
 #include "veltro_sfx_lib/description/product_info_parser.hpp"
 #include "veltro_sfx_lib/run/command_line.hpp"
+#include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
 #include "veltro_sfx_lib/setup/prepare_setup.hpp"
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
@@ -38,13 +39,13 @@ struct offline_downloader : sfx_downloader_intf::factory {
     std::shared_ptr<sfx_downloader_intf> create(const sfx_data_holder&) const override {
         struct d : sfx_downloader_intf {
             std::shared_ptr<product_info_parser_intf> download_product_info(const std::wstring&) override {
-                throw exceptions::error("offline");
+                throw qzr::exceptions::error("offline");
             }
             void download_product_lzma_file(const std::wstring&, const std::wstring&, const std::wstring&) override {
-                throw exceptions::error("offline");
+                throw qzr::exceptions::error("offline");
             }
             void download_file(const std::wstring&, const std::wstring&, int, bool, bool) override {
-                throw exceptions::error("offline");
+                throw qzr::exceptions::error("offline");
             }
             void set_progress_callback(progress_callback) override {}
             double average_speed() const override { return 0; }
@@ -84,6 +85,23 @@ struct context_watching_evaluator : master_setup_evaluator_intf::factory {
     }
 };
 
+// Answers the confirmation with a chosen result and records what it showed.
+struct answering_dialog : confirm_dlg_intf::factory {
+    mutable std::int32_t answer = confirm_dlg_intf::install;
+    mutable std::vector<std::pair<std::wstring, std::int32_t>> shown;
+    std::shared_ptr<confirm_dlg_intf> create() const override {
+        struct d : confirm_dlg_intf {
+            const answering_dialog& f;
+            explicit d(const answering_dialog& f) : f(f) {}
+            std::int32_t show(const std::wstring& title, std::int32_t language) override {
+                f.shown.emplace_back(title, language);
+                return f.answer;
+            }
+        };
+        return std::make_shared<d>(*this);
+    }
+};
+
 const std::string sfx_info = R"(<?xml version="1.0" encoding="utf-8"?>
 <sfx-info><products><product name="demo" channel="release" version="1.0"/></products></sfx-info>
 )";
@@ -99,6 +117,7 @@ protected:
     std::shared_ptr<test::memory_payload> payload = std::make_shared<test::memory_payload>();
     std::shared_ptr<journal_microstub_factory> microstubs = std::make_shared<journal_microstub_factory>();
     std::shared_ptr<context_watching_evaluator> evaluators = std::make_shared<context_watching_evaluator>();
+    std::shared_ptr<answering_dialog> dialog = std::make_shared<answering_dialog>();
     sfx_data_holder context;
 
     void SetUp() override {
@@ -116,7 +135,7 @@ protected:
     std::wstring prepare() {
         prepare_setup p(context, {std::make_shared<accepting_verifier>(), std::make_shared<offline_downloader>(),
                                   std::make_shared<product_info_parser::factory>(repository::conditions::running_host()),
-                                  evaluators, microstubs});
+                                  evaluators, microstubs, dialog});
         std::wstring master;
         p.prepare(master, nullptr, nullptr);
         return master;
@@ -164,4 +183,43 @@ TEST_F(PrepareSetup, TheMicrostubStaysInTheRunContext) {
     EXPECT_EQ(microstubs->made->calls, (std::vector<std::string>{"verify", "get_cookie", "copy_edat_files"}));
     ASSERT_EQ(evaluators->seen.size(), 1u);
     EXPECT_EQ(evaluators->seen.front(), microstubs->made);
+}
+
+// With /ppi_icd the user is asked before anything is placed: Install goes
+// on, Cancel ends the run as declined, a dialog that could not be shown ends
+// it silently with its result.
+TEST_F(PrepareSetup, TheConfirmationDecidesWhetherToInstall) {
+    payload->entries[L"a.bin"] = "a";
+    payload->entries[L"demo/release.xml"] =
+        product_info("<file><name>a.bin</name><sha-256>00</sha-256><size>1</size></file>",
+                     "<setup-commands executable=\"a.bin\"/>");
+    context.params->set_int(keys::lang_id, 1031);
+    context.command = std::make_shared<command_line>(L"/offline /silent /ppi_icd", false);
+
+    dialog->answer = confirm_dlg_intf::cancel;
+    {
+        test::log_capture log;
+        EXPECT_THROW(prepare(), sfx::exceptions::ppi_cancel);
+        EXPECT_TRUE(log.has(log::level_info, "PPI dialog return 2"));
+    }
+    EXPECT_EQ(::GetFileAttributesW(path::join(tmp->path(), L"common\\a.bin").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(dialog->shown.size(), 1u);
+    EXPECT_EQ(dialog->shown.front().second, 1031);
+
+    dialog->answer = confirm_dlg_intf::not_shown;
+    try {
+        prepare();
+        ADD_FAILURE() << "no abort";
+    } catch (const sfx::exceptions::ppi_abort& e) {
+        EXPECT_EQ(e.code(), 1);
+    }
+
+    dialog->answer = confirm_dlg_intf::install;
+    EXPECT_NE(prepare().find(L"a.bin"), std::wstring::npos);
+
+    // Without the switch nobody is asked.
+    context.command = std::make_shared<command_line>(L"/offline /silent", false);
+    dialog->shown.clear();
+    prepare();
+    EXPECT_TRUE(dialog->shown.empty());
 }
