@@ -13,7 +13,7 @@
 #include "veltro_sfx/outcome.hpp"
 #include "veltro_sfx/process_entry.hpp"
 #include "veltro_sfx_lib/network/sfx_proxy_parser.hpp"
-#include "veltro_sfx_lib/run/pending_collaborators.hpp"
+#include "veltro_sfx_lib/reporting/sfx_reporting.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/sfx_process.hpp"
 #include "veltro_sfx_lib/run/sfx_process_win.hpp"
@@ -70,7 +70,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line_argument, int) {
         } catch (const std::exception&) {
             QZR_LOG_WARNING(L"Process proxy settings fail.");
         }
-        reporting = pending::reporting_factory().create(proxy);
+        reporting = sfx_reporting::factory().create(proxy);
 
         repository::conditions::set_running_executable(program_path());
         command_line cmd(::GetCommandLineW(), true);
