@@ -23,4 +23,6 @@ grep -q "^Download of 'http://127.0.0.1:[0-9]*/defs/demo/release.xml.lzma' succe
   fail "the online install did not download the product-info"
 [ "$(grep -c "^Download of 'http://127.0.0.1:[0-9]*/universe/.*' succeeded" <<<"$online")" -eq 2 ] ||
   fail "the online install did not download both setup files"
+stages="$(sed -n '/^== stages reported/,$p' <<<"$online" | awk '$1 ~ /^sfx-/ {print $1, $2}')"
+[ "$stages" = $'sfx-running-veltro -\nsfx-finish 0' ] || fail "the collector did not show the run's stages: '$stages'"
 exit 0
