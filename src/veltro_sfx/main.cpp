@@ -98,7 +98,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line_argument, int) {
 
         QZR_LOG_INFO(L"*** Starting SFX (%s), System(%s) ***", version_text(), environment::system_description());
         QZR_LOG_INFO(L"    launched by:'%s'", launched);
-        reporting->send(L"sfx-start");
+        reporting->send("sfx-start");
 
         const auto& os = environment::os_info();
         if (!environment::is_supported(os)) {
@@ -131,8 +131,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line_argument, int) {
         show_failure_box(outcome, log_path);
         if (reporting) {
             try {
-                reporting->set_ret_code(static_cast<std::uint32_t>(outcome.exit_code));
-                reporting->send(L"sfx-fail");
+                reporting->set_ret_code(static_cast<std::int32_t>(outcome.exit_code));
+                reporting->send("sfx-fail");
             } catch (...) {
             }
         }

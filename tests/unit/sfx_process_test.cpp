@@ -38,8 +38,8 @@ struct fake_reporting : qzr::test::silent_reporting {
     explicit fake_reporting(journal& j) : j(j) {}
     void set_temp_path(const std::wstring& p) override { j.events.push_back(L"temp-path:" + p); }
     void set_reboot(bool r) override { j.reboot = r; }
-    void set_ret_code(std::uint32_t c) override { j.ret_code = c; }
-    void send(const std::wstring& e) override { j.events.push_back(e); }
+    void set_ret_code(std::int32_t c) override { j.ret_code = static_cast<std::uint32_t>(c); }
+    void send(const std::string& e) override { j.events.push_back(std::wstring(e.begin(), e.end())); }
 };
 
 struct fake_signature_factory : verify_signature_intf::factory {

@@ -83,10 +83,10 @@ struct Reporting : ::testing::Test {
 TEST_F(Reporting, EventsGoToTheReportUrlOnceOneIsKnown) {
     auto r = make();
     r.set_title(L"Veltro Studio");
-    r.send(L"sfx-start");
+    r.send("sfx-start");
     r.set_report_url(L"http://127.0.0.1:8080/collect/here?x=1");
     r.set_ret_code(44080);
-    r.send(L"sfx-finish");
+    r.send("sfx-finish");
     ASSERT_EQ(http->posts.size(), 2u);
     const auto& first = http->posts[0];
     EXPECT_EQ(first.access, net::access::no_proxy);
@@ -107,7 +107,7 @@ TEST_F(Reporting, TheUsersProxyCarriesTheEvents) {
     auto proxy = std::make_shared<holding_proxy>();
     proxy->held.proxy_type = 2;
     auto r = make(proxy);
-    r.send(L"sfx-start");
+    r.send("sfx-start");
     ASSERT_EQ(http->posts.size(), 1u);
     EXPECT_TRUE(http->posts[0].proxy_set);
 }
@@ -119,19 +119,19 @@ TEST_F(Reporting, NothingThatGoesWrongReachesTheRun) {
     http->status = 500;
     {
         test::log_capture log;
-        EXPECT_NO_THROW(r.send(L"sfx-preparing"));
+        EXPECT_NO_THROW(r.send("sfx-preparing"));
         EXPECT_TRUE(log.has(log::level_warning, "Sent report, status code:'500'."));
     }
     http->status = 0;
     {
         test::log_capture log;
-        r.send(L"sfx-preparing");
+        r.send("sfx-preparing");
         EXPECT_TRUE(log.has(log::level_warning, "Sent report, status code:'0'."));
     }
     facts->fail = true;
     {
         test::log_capture log;
-        EXPECT_NO_THROW(r.send(L"sfx-fail"));
+        EXPECT_NO_THROW(r.send("sfx-fail"));
         EXPECT_TRUE(log.has_containing(log::level_error, "Send report fail."));
         EXPECT_TRUE(log.has_containing(log::level_error, "get_available_disk_space"));
     }
@@ -140,7 +140,7 @@ TEST_F(Reporting, NothingThatGoesWrongReachesTheRun) {
     r.set_report_url(L"not a url");
     {
         test::log_capture log;
-        EXPECT_NO_THROW(r.send(L"sfx-fail"));
+        EXPECT_NO_THROW(r.send("sfx-fail"));
         EXPECT_TRUE(log.has_containing(log::level_error, "Send report fail."));
     }
     EXPECT_EQ(http->posts.size(), 2u);

@@ -23,11 +23,11 @@ std::shared_ptr<sfx_reporting_intf> sfx_reporting::factory::create(
 sfx_reporting::sfx_reporting(std::shared_ptr<sfx_proxy_parser_intf> proxy, collaborators c)
     : proxy_(std::move(proxy)), c_(std::move(c)) {}
 
-void sfx_reporting::send(const std::wstring& stage) {
+void sfx_reporting::send(const std::string& stage) {
     try {
         const auto client = c_.http->create(net::access::no_proxy, resolve_timeout_ms);
         if (proxy_ && proxy_->has_settings()) client->set_proxy_settings(proxy_->settings());
-        const std::string document = state_.document(utf::to_utf8(stage), c_.facts->gather(state_.temp_path()));
+        const std::string document = state_.document(stage, c_.facts->gather(state_.temp_path()));
         QZR_LOG_DEBUG("Sending report data: (%s)", document);
         const net::url target = net::crack(report_url_.empty() ? c_.default_url : report_url_);
         const std::uint32_t status =

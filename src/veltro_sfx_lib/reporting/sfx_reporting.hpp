@@ -46,21 +46,21 @@ public:
 
     sfx_reporting(std::shared_ptr<sfx_proxy_parser_intf> proxy, collaborators c);
 
-    void set_cmdline(const std::wstring& command_line) override { state_.set_cmdline(command_line); }
-    void set_session_id(const std::wstring& id) override { state_.set_session_id(id); }
-    void set_trigger(const std::wstring& launched_by) override { state_.set_trigger(launched_by); }
-    void add_main_product(const std::wstring& product, const std::wstring& channel, bool reset) override {
-        state_.add_main_product(product, channel, reset);
-    }
+    void send(const std::string& stage) override;
     void set_temp_path(const std::wstring& path) override { state_.set_temp_path(path); }
     void set_edition(bool offline) override { state_.set_edition(offline); }
     void set_aiid(const std::wstring& aiid) override { state_.set_aiid(aiid); }
+    void set_session_id(const std::wstring& id) override { state_.set_session_id(id); }
     void set_title(const std::wstring& title) override { state_.set_title(title); }
+    void set_reboot(bool reboot) override { state_.set_reboot(reboot); }
+    void set_ret_code(std::int32_t code) override { state_.set_ret_code(code); }
+    void add_main_product(const std::wstring& product, const std::wstring& channel, bool reset) override {
+        state_.add_main_product(product, channel, reset);
+    }
     void set_report_url(const std::wstring& url) override { report_url_ = url; }
     void set_operation(const std::string& operation) override { state_.set_operation(operation); }
-    void set_reboot(bool reboot) override { state_.set_reboot(reboot); }
-    void set_ret_code(std::uint32_t code) override { state_.set_ret_code(static_cast<std::int32_t>(code)); }
-    void send(const std::wstring& stage) override;
+    void set_trigger(const std::wstring& launched_by) override { state_.set_trigger(launched_by); }
+    void set_cmdline(const std::wstring& command_line) override { state_.set_cmdline(command_line); }
 
 private:
     std::shared_ptr<sfx_proxy_parser_intf> proxy_;

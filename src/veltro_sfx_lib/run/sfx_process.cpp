@@ -85,7 +85,7 @@ std::uint32_t sfx_process::run(const std::wstring& program_path, const std::wstr
     const sfx_data_holder context{params_, stub_cmd_, payload_, info_, reporting_, nullptr, proxy_};
     std::uint32_t result = 0;
     try {
-        reporting_->send(L"sfx-preparing");
+        reporting_->send("sfx-preparing");
         std::wstring master;
         const auto prepare = f_.prepare->create(context);
         prepare->prepare(
@@ -112,8 +112,8 @@ std::uint32_t sfx_process::run(const std::wstring& program_path, const std::wstr
         reporting_->set_reboot(true);
         QZR_LOG_INFO(L"Restart is required");
     }
-    reporting_->set_ret_code(result);
-    reporting_->send(L"sfx-finish");
+    reporting_->set_ret_code(static_cast<std::int32_t>(result));
+    reporting_->send("sfx-finish");
     return result;
 }
 
@@ -140,7 +140,7 @@ std::uint32_t sfx_process::launch_setup_master(const std::wstring& master, const
             m.add_or_replace(L"proxy_ini", proxy_ini);
         }
 
-        reporting_->send(L"sfx-running-veltro");
+        reporting_->send("sfx-running-veltro");
         const std::uint32_t code =
             launcher->run_process(m.program_path(), m.rebuild(false), secure_process_launcher_intf::infinite);
         if (splash_) splash_->stop();
