@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <optional>
@@ -26,6 +27,11 @@ constexpr DWORD connect_timeout = 30000, send_timeout = 15000, receive_timeout =
 // A closed request handle reports its closing through the callback; a
 // WinHTTP that never does must not hang the client.
 constexpr DWORD handle_close_limit = 10000;
+// Each asynchronous step is also bounded here, a little beyond the time-outs
+// WinHTTP was given: a WinHTTP that does not apply one (some never time out
+// the wait for a response's headers) must not hold the run up for ever.
+constexpr DWORD step_margin = 5000;
+constexpr DWORD receive_step_limit = receive_timeout + step_margin;
 
 std::shared_ptr<void> share_internet_handle(HINTERNET h) {
     return std::shared_ptr<void>(h, [](void* p) { ::WinHttpCloseHandle(p); });
@@ -113,11 +119,12 @@ struct simple_http_wrapper::request_state {
         so_far = 0;
     }
 
-    // The next asynchronous step: cancelled, failed or done.
-    void wait_step() {
+    // The next asynchronous step: cancelled, failed, overdue or done.
+    void wait_step(DWORD limit) {
         const HANDLE events[] = {cancel.get(), step_done.get()};
-        const DWORD which = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        const DWORD which = ::WaitForMultipleObjects(2, events, FALSE, limit);
         if (which == WAIT_OBJECT_0) throw exceptions::error(static_cast<std::int32_t>(operation_cancelled), "cancelled");
+        if (which == WAIT_TIMEOUT) throw exceptions::error(ERROR_WINHTTP_TIMEOUT, "the server did not answer in time");
         if (which != WAIT_OBJECT_0 + 1) win::raise_last_error(L"WaitForSingleObject has failed!");
         if (const DWORD e = async_error.load()) throw exceptions::error(static_cast<std::int32_t>(e), "request failed");
     }
@@ -141,9 +148,9 @@ struct simple_http_wrapper::request_state {
         const DWORD size = static_cast<DWORD>(body.size());
         if (!::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, size, size, 0))
             win::raise_last_error(L"Unable to send the request!");
-        wait_step();
+        wait_step(send_step_limit);
         if (!::WinHttpReceiveResponse(request, nullptr)) win::raise_last_error(L"Unable to receive the response!");
-        wait_step();
+        wait_step(receive_step_limit);
         headers_in = true;
         ::SetEvent(headers_ready.get());
         // A request without a sink (POST) is over once its headers are in.
@@ -163,7 +170,7 @@ struct simple_http_wrapper::request_state {
         for (;;) {
             if (!::WinHttpReadData(request, read_buffer.data(), read_buffer_size, nullptr))
                 win::raise_last_error(L"Unable to read the response!");
-            wait_step();
+            wait_step(receive_step_limit);
             const DWORD n = bytes_read.load();
             if (n == 0) break;
             const std::uint8_t* chunk = read_buffer.data();
@@ -186,6 +193,9 @@ struct simple_http_wrapper::request_state {
         if (content_length > 0 && so_far != static_cast<std::uint64_t>(content_length))
             throw exceptions::error(ERROR_WINHTTP_INVALID_SERVER_RESPONSE, "incomplete response body");
     }
+
+    // Name resolution, connection and sending, each within its own time-out.
+    DWORD send_step_limit = 0;
 
     std::uint32_t read_status() const {
         DWORD status = 0, size = sizeof status;
@@ -286,6 +296,10 @@ void simple_http_wrapper::open_session(std::uint32_t access_type, const std::wst
     if (!::WinHttpSetTimeouts(session, static_cast<int>(resolve_timeout_), connect_timeout, send_timeout,
                               receive_timeout))
         win::raise_last_error(L"Unable to set WinHTTP timeouts!");
+    // The wait for a response's headers gets the receive time-out too; a
+    // WinHTTP without the option is still bounded by the step limits.
+    DWORD response_timeout = receive_timeout;
+    ::WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
     session_ = std::move(owned);
 }
 
@@ -337,6 +351,8 @@ void simple_http_wrapper::start(const url& u, const wchar_t* verb, const std::ws
     }
     configure(s);
     s.progress = progress_;
+    const std::uint64_t send_limit = std::uint64_t{resolve_timeout_} + connect_timeout + send_timeout + step_margin;
+    s.send_step_limit = static_cast<DWORD>(std::min<std::uint64_t>(send_limit, INFINITE - 1));
     s.worker = std::thread([&s] { s.run(); });
 }
 

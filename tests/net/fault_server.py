@@ -9,6 +9,8 @@ passed, whichever comes first.
   /nolength/N       200, N bytes, no Content-Length (the connection closes)
   /short/N          200, Content-Length N, only N/2 bytes, then the close
   /stall/SECONDS    200, Content-Length 10, one byte, then silence
+  /silent/SECONDS   reads the request, then says nothing (not even a status
+                    line) for SECONDS (at most 60) and closes
   /echo             (POST) 200 with the request body; headers X-Method and
                     X-Got (the request's X-Test header)
   /count            200, the number of requests served before this one
@@ -119,6 +121,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             self.wfile.write(b"x")
             self.wfile.flush()
+            time.sleep(min(number, 60))
+            self.close_connection = True
+        elif kind == "silent":
             time.sleep(min(number, 60))
             self.close_connection = True
         elif kind == "count":

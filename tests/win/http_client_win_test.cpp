@@ -197,16 +197,38 @@ TEST_F(HttpClient, NobodyListening) {
               std::make_pair(0u, DWORD{ERROR_WINHTTP_CANNOT_CONNECT}));
 }
 
+// A server that takes the request and then says nothing, before its
+// headers or in the middle of its body, costs a bounded wait and a time-out
+// error; the same client serves the next request.
+TEST_F(HttpClient, ASilentServerTimesOut) {
+    std::vector<std::uint8_t> body;
+    const auto elapsed = [](auto&& request) {
+        const ULONGLONG start = GetTickCount64();
+        const auto result = request();
+        return std::make_pair(result, (GetTickCount64() - start) / 1000.0);
+    };
+    const auto [headers, header_wait] = elapsed([&] { return outcome([&] { return client->get_to_memory(at(L"/silent/60"), body, L""); }); });
+    // A time-out either way: WinHTTP's own, or the socket's as some WinHTTPs
+    // pass it on.
+    EXPECT_EQ(headers.first, 0u) << "no status line";
+    EXPECT_TRUE(headers.second == ERROR_WINHTTP_TIMEOUT || headers.second == WSAETIMEDOUT) << headers.second;
+    EXPECT_GE(header_wait, 14.0);
+    EXPECT_LT(header_wait, 25.0);
+
+    const auto [cut, body_wait] = elapsed([&] { return outcome([&] { return client->get_to_memory(at(L"/stall/60"), body, L""); }); });
+    EXPECT_EQ(cut.first, 0u) << "one byte of ten, then silence";
+    EXPECT_NE(cut.second, 0u);
+    EXPECT_LT(body_wait, 25.0);
+    EXPECT_TRUE(body.empty());
+
+    EXPECT_EQ(client->get_to_memory(at(L"/bytes/10"), body, L""), 200u);
+    EXPECT_EQ(body, pattern(10));
+}
+
 // Many requests, some cancelled half-way, then the client goes away: no
 // worker thread and no handle is left behind.
 TEST_F(HttpClient, NoThreadOrHandleOutlivesTheClient) {
-    std::vector<std::uint8_t> warm;
-    client->get_to_memory(at(L"/bytes/10"), warm, L"");  // WinHTTP's own threads start once
-    client.reset();
-    const std::size_t threads_before = thread_count();
-    DWORD handles_before = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handles_before);
-    for (int round = 0; round < 5; ++round) {
+    const auto one_round = [&] {
         auto c = simple_http_wrapper::factory().create(net::access::no_proxy, 15000);
         for (int i = 0; i < 10; ++i) {
             std::vector<std::uint8_t> body;
@@ -217,7 +239,14 @@ TEST_F(HttpClient, NoThreadOrHandleOutlivesTheClient) {
             c->get_to_stream(at(L"/status/404"), sink, 1024, L"");
         }
         c->post(at(L"/echo"), {'x'}, L"");  // its worker may still be finishing
-    }
+    };
+    one_round();  // WinHTTP's own threads (its pool, its connection keeper) start once
+    client.reset();
+    Sleep(200);
+    const std::size_t threads_before = thread_count();
+    DWORD handles_before = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles_before);
+    for (int round = 0; round < 5; ++round) one_round();
     Sleep(200);
     DWORD handles_after = 0;
     GetProcessHandleCount(GetCurrentProcess(), &handles_after);
