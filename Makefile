@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets.
 #   make demo   build everything and run the stub under wine64
-#   make test   build the three presets and run every test
-.PHONY: all bootstrap build native win32 win64 demo test bench bench-install bench-download bench-install-online bench-splash screenshots clean
+#   make test   build the three presets and the fuzz targets, run every test
+.PHONY: all bootstrap build native win32 win64 fuzz demo test bench bench-install bench-download bench-install-online bench-splash screenshots clean
 
 JOBS ?= $(shell nproc)
 
@@ -10,7 +10,7 @@ all: build
 bootstrap:
 	@scripts/bootstrap
 
-native win32 win64: bootstrap
+native win32 win64 fuzz: bootstrap
 	@cmake --preset $@ >/dev/null
 	@cmake --build --preset $@ -j $(JOBS)
 
@@ -19,10 +19,11 @@ build: native win32 win64
 demo: build
 	@scripts/demo
 
-test: build
+test: build fuzz
 	@ctest --preset native -j $(JOBS)
 	@ctest --test-dir build/win32 -j $(JOBS) --output-on-failure
 	@ctest --preset win64 -j $(JOBS)
+	@ctest --preset fuzz -j $(JOBS)
 
 bench:
 	@scripts/bench

@@ -1,15 +1,8 @@
 // Fuzz driver for the SMBIOS table reader: any bytes the firmware provider
 // could hand over must parse without a read outside them and without an
 // exception escaping (the reader raises nothing on bad tables).
-//
-// Not part of the CMake build yet. Built by hand with clang from the
-// repository root, for example:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
-//     tests/fuzz/smbios_fuzz.cpp src/hwid/smbios.cpp src/hwid/hwid.cpp \
-//     src/framework/md5.cpp src/framework/hex.cpp src/framework/errors.cpp \
-//     src/framework/utf.cpp src/framework/text_format.cpp -o /tmp/smbios_fuzz
-//   /tmp/smbios_fuzz -max_len=4096 -max_total_time=60
-// The input is the raw provider data: the 8-byte header, then the table.
+// The input is the raw provider data: the 8-byte header, then the table
+// (seeds: make_smbios_seeds.py).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
