@@ -17,6 +17,10 @@ constexpr std::size_t chunk_size = 1u << 20;
 // than this up front.
 constexpr std::uint64_t max_reserve = 64u << 20;
 
+// liblzma advances next_in by what it took even when it took nothing, so it
+// must never be null: this stands in where there is no input (yet).
+constexpr std::uint8_t no_input = 0;
+
 struct stream_guard {
     lzma_stream s = LZMA_STREAM_INIT;
     ~stream_guard() { lzma_end(&s); }
@@ -73,6 +77,7 @@ std::uint64_t lzma_decode(byte_source& input, stream_writter_intf* file, std::ve
     }
 
     lzma_stream& s = guard.s;
+    s.next_in = &no_input;  // a header without data behind it never refills
     std::uint64_t read_up_to = lzma_header_size;
     // The decoder holds on to the window until it has taken all of it.
     const auto refill = [&] {
@@ -153,7 +158,7 @@ std::vector<std::uint8_t> lzma_encode(std::span<const std::uint8_t> data, std::u
     out[0] = static_cast<std::uint8_t>((options.pb * 5 + options.lp) * 9 + options.lc);
     for (int i = 0; i < 4; ++i) out[1 + i] = static_cast<std::uint8_t>(options.dict_size >> (8 * i));
     for (int i = 0; i < 8; ++i) out[5 + i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(data.size()) >> (8 * i));
-    guard.s.next_in = data.data();
+    guard.s.next_in = data.empty() ? &no_input : data.data();
     guard.s.avail_in = data.size();
     guard.s.next_out = out.data() + lzma_header_size;
     guard.s.avail_out = out.size() - lzma_header_size;

@@ -36,6 +36,13 @@ bool create_directories(const std::wstring& path, void* security_descriptor) noe
     return false;
 }
 
+std::shared_ptr<void> open_placed(const std::wstring& path) {
+    const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) raise_last_error(L"Unable to open file '%ls' for reading!", path);
+    return std::shared_ptr<void>(h, [](void* p) { ::CloseHandle(p); });
+}
+
 std::wstring full_path(const std::wstring& path) {
     DWORD need = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (!need) raise_last_error(L"GetFullPathNameW (%s)", path);

@@ -50,15 +50,16 @@ std::vector<wchar_t> writable(const std::wstring& text) {
 bool is_valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
 
 // Starts the command line with this process's token and environment and
-// hands the process over to started; the thread handle is not kept.
-void start(const std::wstring& command_line, const wchar_t* current_directory, bool show_window,
-           bool inherit_handles, process_record& started) {
+// hands the process over to started; the thread handle is returned (kept
+// only by a suspended start, to resume it).
+win::handle start(const std::wstring& command_line, const wchar_t* current_directory, bool show_window,
+                  bool inherit_handles, process_record& started, DWORD extra_flags = 0) {
     started = process_record{};
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    DWORD flags = CREATE_NEW_CONSOLE;
+    DWORD flags = CREATE_NEW_CONSOLE | extra_flags;
     if (!show_window) {
-        flags = CREATE_NO_WINDOW;
+        flags = CREATE_NO_WINDOW | extra_flags;
         si.dwFlags = STARTF_USESHOWWINDOW;
         si.wShowWindow = SW_HIDE;
     }
@@ -68,9 +69,10 @@ void start(const std::wstring& command_line, const wchar_t* current_directory, b
                           current_directory, &si, &pi))
         win::raise_last_error(L"Unable to create process '%ls'!", command_line);
     started.process.reset(pi.hProcess);
-    const win::handle thread(pi.hThread);
+    win::handle thread(pi.hThread);
     started.process_id = pi.dwProcessId;
     started.thread_id = pi.dwThreadId;
+    return thread;
 }
 
 // The exit code after waiting up to timeout ms; 259 while still running.
@@ -93,6 +95,27 @@ std::unique_ptr<process_wrapper_intf> process_wrapper_intf::factory::create_proc
 std::uint32_t process_wrapper::run(const std::wstring& command_line, bool show_window, bool inherit_handles,
                                    std::uint32_t timeout, process_record& started) {
     start(command_line, nullptr, show_window, inherit_handles, started);
+    return finish(started, command_line, timeout);
+}
+
+std::uint32_t process_wrapper::run_prepared(const std::wstring& command_line, bool show_window, bool inherit_handles,
+                                            std::uint32_t timeout, const std::function<void()>& before_resume,
+                                            process_record& started) {
+    const win::handle thread = start(command_line, nullptr, show_window, inherit_handles, started, CREATE_SUSPENDED);
+    try {
+        if (before_resume) before_resume();
+    } catch (...) {
+        ::TerminateProcess(started.process.get(), ERROR_CANCELLED);
+        started = process_record{};
+        throw;
+    }
+    if (::ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        const DWORD error = ::GetLastError();
+        ::TerminateProcess(started.process.get(), ERROR_CANCELLED);
+        started = process_record{};
+        ::SetLastError(error);
+        win::raise_last_error(L"Unable to resume process '%ls'!", command_line);
+    }
     return finish(started, command_line, timeout);
 }
 

@@ -12,10 +12,12 @@
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include <pugixml.hpp>
 
 #include "../support/acl_probe.hpp"
+#include "../support/held_file.hpp"
 #include "framework/path.hpp"
 #include "framework/utf.hpp"
 #include "framework/uuid.hpp"
@@ -697,6 +699,55 @@ TEST(StubRun, BrokenTransfersAreFailedDownloads) {
     EXPECT_EQ(cut.exit_code, 44002u);
     EXPECT_TRUE(has_message(cut, "Download of 'http://" + host +
                                      "/repo-short/defs/demo/release.xml.lzma' failed. Last error '12152'."));
+}
+
+// From its check until the setup master starts, a placed file cannot be
+// written, replaced, renamed or deleted by anybody; the master, once
+// started, can. The repository answers slowly, so the first placed file
+// (the master) is looked at while the second one is still on its way.
+TEST(StubRun, PlacedFilesStayAsCheckedUntilTheMasterStarts) {
+    if (fault_server().empty()) GTEST_SKIP() << "no fault server";
+    run_result r;
+    std::thread run([&] {
+        r = run_stub(L"/silent /base-url:http://" + fault_server() + L"/repo-slow /touch:common\\data\\setup.dat",
+                     packed_stub(L"online"));
+    });
+    // The log as the running stub has it: it keeps the file open for
+    // deleting, so only a reader that shares deleting gets in.
+    const auto running_log = [] {
+        std::string text;
+        const HANDLE f = CreateFileW(log_file_path().c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f == INVALID_HANDLE_VALUE) return text;
+        char buffer[65536];
+        for (DWORD n = 0; ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n > 0;) text.append(buffer, n);
+        CloseHandle(f);
+        return text;
+    };
+    static const std::regex placed("File 'veltro.exe' has been correctly downloaded and stored to '(.*)'\\.");
+    std::wstring master;
+    for (int i = 0; i < 600 && master.empty(); ++i) {
+        Sleep(50);
+        for (const auto& m : log_messages(running_log())) {
+            std::smatch match;
+            if (std::regex_match(m, match, placed)) master = utf::from_utf8(match[1].str());
+        }
+    }
+    std::string allowed = "(not placed)";
+    bool readable = false;
+    if (!master.empty()) {
+        allowed = test::changes_allowed(master);
+        readable = test::readable_by_others(master);
+    }
+    const std::string log_then = running_log();
+    run.join();
+    EXPECT_EQ(allowed, "");
+    EXPECT_TRUE(readable);
+    EXPECT_EQ(log_then.find("Start of run_process"), std::string::npos) << "looked at after the master had started";
+    EXPECT_EQ(log_then.find("File 'data\\setup.dat' has been correctly"), std::string::npos)
+        << "looked at when the data file was already there";
+    EXPECT_EQ(r.exit_code, 0u) << "the master started, read its files and could write one: " << r.log;
 }
 
 // A base URL without a scheme where nothing is found: each pass tries https

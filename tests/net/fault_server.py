@@ -22,6 +22,7 @@ passed, whichever comes first.
                     when there is none
   /repo-nolength/PATH   the same without Content-Length
   /repo-short/PATH      the same with its Content-Length but only half the bytes
+  /repo-slow/PATH       the same, whole, in ten pieces over 1.5 seconds
   http://HOST/PATH  (a request line as a client sends it to a proxy) the file
                     PATH under --root, as /repo/PATH: the server stands in for
                     a proxy in front of a repository with the same files
@@ -95,7 +96,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.path.startswith("http://") and Handler.root:
             self.serve_file(urllib.parse.urlsplit(self.path).path.lstrip("/"), "whole")
             return
-        for prefix, mode in (("/repo/", "whole"), ("/repo-nolength/", "nolength"), ("/repo-short/", "short")):
+        for prefix, mode in (("/repo/", "whole"), ("/repo-nolength/", "nolength"), ("/repo-short/", "short"),
+                             ("/repo-slow/", "slow")):
             if self.path.startswith(prefix) and Handler.root:
                 self.serve_file(self.path[len(prefix):].split("?")[0], mode)
                 return
@@ -144,6 +146,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             data = f.read()
         if mode == "whole":
             self.send_body(200, data)
+        elif mode == "slow":
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            step = len(data) // 10 + 1
+            for at in range(0, len(data), step):
+                self.wfile.write(data[at:at + step])
+                self.wfile.flush()
+                time.sleep(0.15)
         elif mode == "nolength":
             self.send_body(200, data, length=False)
         else:

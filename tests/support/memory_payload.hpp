@@ -22,8 +22,9 @@ struct memory_payload : sfx::payload_intf {
     struct unpacker : sfx::unpacker_intf {
         std::string data;
         std::function<void(const std::wstring&, const std::string&)> on_unpack;
-        void unpack_to_file(const std::wstring& target) override {
+        sfx::file_hold unpack_to_file(const std::wstring& target) override {
             if (on_unpack) on_unpack(target, data);
+            return nullptr;
         }
         std::vector<std::uint8_t> unpack_data() override { return {data.begin(), data.end()}; }
     };

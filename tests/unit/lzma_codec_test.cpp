@@ -145,6 +145,24 @@ TEST(Lzma, HostileStreams) {
     expect_error([&] { lzma_decode(byte_view(boast)); }, 1, "The LZMA stream has ended prematurely!");
 }
 
+// Thirteen bytes and nothing behind them: the decoder runs without ever
+// having been given input (clang's UBSan caught liblzma advancing a null
+// input pointer here).
+TEST(Lzma, HeaderWithoutData) {
+    std::vector<std::uint8_t> header = lzma_encode({}, 6);
+    header.resize(lzma_header_size);
+    EXPECT_TRUE(lzma_decode(byte_view(header)).empty());
+
+    header[5] = 5;  // announces five bytes
+    recording_file file;
+    expect_error([&] { lzma_decode(byte_view(header), &file, nullptr); }, 1, "The LZMA stream has ended prematurely!");
+
+    std::fill(header.begin() + 5, header.end(), 0xFF);  // unknown size, no end mark
+    std::vector<std::uint8_t> memory;
+    EXPECT_EQ(lzma_decode(byte_view(header), nullptr, &memory), 0u);
+    EXPECT_TRUE(memory.empty());
+}
+
 // Input read a window at a time, as files are: every way a stream can end
 // must come out as it does from one block of memory.
 TEST(Lzma, InputReadAWindowAtATime) {

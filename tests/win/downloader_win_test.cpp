@@ -9,6 +9,7 @@
 #include <fstream>
 #include <typeinfo>
 
+#include "../support/held_file.hpp"
 #include "../support/log_capture.hpp"
 #include "framework/hex.hpp"
 #include "framework/lzma_codec.hpp"
@@ -163,8 +164,12 @@ TEST_F(Downloader, ASetupFileIsFetchedDecodedAndChecked) {
         announced = length;
     });
     test::log_capture log;
-    d->download_product_lzma_file(sha, target(L"setup.bin"), sha);
+    file_hold hold = d->download_product_lzma_file(sha, target(L"setup.bin"), sha);
     EXPECT_EQ(read_file(target(L"setup.bin")), std::string(content.begin(), content.end()));
+    // Held as checked until the hold goes.
+    ASSERT_TRUE(hold);
+    EXPECT_EQ(test::changes_allowed(target(L"setup.bin")), "");
+    hold.reset();
     EXPECT_EQ(files_in_common(), std::vector<std::wstring>{L"setup.bin"}) << "no temporary file stays";
     EXPECT_GT(chunks, 0u);
     EXPECT_EQ(chunks, announced) << "progress counts the compressed transfer";
@@ -183,7 +188,9 @@ TEST_F(Downloader, ASetupFileIsFetchedDecodedAndChecked) {
                                              "', hash:" + utf::to_utf8(other) + ")");
     }
     EXPECT_FALSE(win::exists(target(L"wrong.bin")));
-    d->download_product_lzma_file(sha, target(L"unchecked.bin"), L"");
+    hold = d->download_product_lzma_file(sha, target(L"unchecked.bin"), L"");
+    EXPECT_EQ(test::changes_allowed(target(L"unchecked.bin")), "") << "held even without a digest to check";
+    hold.reset();
     EXPECT_TRUE(log.has(log::level_error, "Missing hash info for '" + utf::to_utf8(target(L"unchecked.bin")) + "'"));
 }
 

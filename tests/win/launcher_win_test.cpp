@@ -13,6 +13,8 @@
 #include "framework/utf.hpp"
 #include "framework/uuid.hpp"
 #include "veltro_sfx_lib/launch/secure_process_launcher.hpp"
+#include "veltro_sfx_lib/run/sfx_data_holder.hpp"
+#include "veltro_sfx_lib/setup/placed_files.hpp"
 #include "win/file_system.hpp"
 
 using namespace qzr;
@@ -64,6 +66,21 @@ protected:
 };
 
 }  // namespace
+
+// The placed files, the program among them, are held until the program
+// exists and let go before it runs: its first act may be to write one.
+TEST_F(Launcher, PlacedFilesAreLetGoBeforeTheProgramRuns) {
+    const std::wstring master = copy_as(L"veltro.exe");
+    const std::wstring setup = path::join(dir, L"cmd.txt");
+    std::ofstream(setup.c_str()) << "setup";
+    sfx_data_holder context;
+    context.placed = std::make_shared<placed_files>();
+    context.placed->hold(master, win::open_placed(master));
+    context.placed->hold(setup, win::open_placed(setup));
+    const auto launcher = secure_process_launcher::factory().create(context);
+    EXPECT_EQ(launcher->run_process(master, L"\"/touch:" + setup + L"\"", INFINITE), 0u);
+    EXPECT_EQ(context.placed->size(), 0u);
+}
 
 TEST_F(Launcher, ExitCodesAndTheRebuiltCommandLine) {
     test::log_capture log;

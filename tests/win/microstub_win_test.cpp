@@ -23,7 +23,10 @@ namespace {
 struct edat_payload : payload_intf {
     std::vector<std::wstring> names;
     struct writer : unpacker_intf {
-        void unpack_to_file(const std::wstring& path) override { std::ofstream(path.c_str()) << "edat"; }
+        file_hold unpack_to_file(const std::wstring& path) override {
+            std::ofstream(path.c_str()) << "edat";
+            return nullptr;
+        }
         std::vector<std::uint8_t> unpack_data() override { return {}; }
     };
     byte_view image() const override { return {}; }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "../support/held_file.hpp"
 #include "../support/log_capture.hpp"
 #include "../support/pe_image.hpp"
 #include "framework/hex.hpp"
@@ -163,6 +164,38 @@ TEST_F(PayloadWin, LargeCompressedEntryToFile) {
     ASSERT_EQ(out.size(), big.size());
     EXPECT_TRUE(std::equal(out.begin(), out.end(), big.begin(),
                            [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+}
+
+// A placed file comes back held: from its check on nobody can write,
+// replace, rename or delete it, and anybody can still read it; once the hold
+// goes, it is an ordinary file again.
+TEST_F(PayloadWin, APlacedFileIsHeldAsChecked) {
+    const auto big = random_bytes(300000, 5);
+    const std::vector<std::uint8_t> small{'s', 'e', 't', 'u', 'p'};
+    write_file(file(L"sfx.exe"), self_extractor({{"stored.bin", small, 0}, {"packed.bin", big, 1}}));
+    veltro_info info;
+    payload p(file(L"sfx.exe"));
+    p.load(info);
+    for (const wchar_t* alias : {L"stored.bin", L"packed.bin"}) {
+        SCOPED_TRACE(utf::to_utf8(alias));
+        const std::wstring target = file(alias);
+        file_hold hold = p.find_by_alias(alias)->unpack_to_file(target);
+        ASSERT_TRUE(hold);
+        EXPECT_EQ(test::changes_allowed(target), "");
+        EXPECT_TRUE(test::readable_by_others(target));
+        EXPECT_EQ(read_file(target).size(), std::wstring(alias) == L"stored.bin" ? small.size() : big.size());
+        hold.reset();
+        EXPECT_EQ(test::changes_allowed(target), "write replace rename delete");
+    }
+
+    // Somebody writing the file when it is placed: nothing is placed.
+    const std::wstring busy = file(L"busy.bin");
+    write_file(busy, {'x'});
+    const HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_THROW(p.find_by_alias(L"stored.bin")->unpack_to_file(busy), qzr::exceptions::error);
+    CloseHandle(writer);
 }
 
 TEST_F(PayloadWin, FailedUnpackingLeavesNoFile) {

@@ -41,7 +41,7 @@ struct offline_downloader : sfx_downloader_intf::factory {
             std::shared_ptr<product_info_parser_intf> download_product_info(const std::wstring&) override {
                 throw qzr::exceptions::error("offline");
             }
-            void download_product_lzma_file(const std::wstring&, const std::wstring&, const std::wstring&) override {
+            file_hold download_product_lzma_file(const std::wstring&, const std::wstring&, const std::wstring&) override {
                 throw qzr::exceptions::error("offline");
             }
             void download_file(const std::wstring&, const std::wstring&, int, bool, bool) override {

@@ -95,6 +95,31 @@ TEST_F(ProcessWrapper, ExitCodesComeBackAndTheRecordKeepsTheProcess) {
     EXPECT_EQ(started.process_id, 0u);
 }
 
+// A prepared run calls back before the program's first instruction; a
+// callback that fails leaves the program unstarted.
+TEST_F(ProcessWrapper, APreparedRunCallsBackBeforeTheProgramRuns) {
+    process_record started;
+    const std::wstring record = path::join(dir, L"cmd.txt");
+    bool ran_before = true;
+    EXPECT_EQ(wrapper.run_prepared(fixture_line(L"\"/record:" + record + L"\" /exit:5"), false, false, INFINITE,
+                                   [&] {
+                                       Sleep(300);
+                                       ran_before = win::exists(record);
+                                   },
+                                   started),
+              5u);
+    EXPECT_FALSE(ran_before) << "the program waited for the callback";
+    EXPECT_TRUE(win::exists(record));
+    DeleteFileW(record.c_str());
+
+    EXPECT_THROW(wrapper.run_prepared(fixture_line(L"\"/record:" + record + L"\""), false, false, INFINITE,
+                                      [] { throw exceptions::error(5, "not now"); }, started),
+                 exceptions::error);
+    EXPECT_FALSE(started.process);
+    Sleep(300);
+    EXPECT_FALSE(win::exists(record)) << "the program never ran";
+}
+
 TEST_F(ProcessWrapper, RunsInTheGivenFolderOrInOurs) {
     process_record started;
     const std::wstring record = path::join(dir, L"cwd.txt");

@@ -45,7 +45,10 @@ std::uint32_t secure_process_launcher::run_process(const std::wstring& program, 
     if (!program.empty()) cmd.set_program_path(program);
     const std::wstring full = cmd.rebuild(true);
     systools::process_record started;  // its handles close when the call ends; the process keeps running
-    const std::uint32_t code = create_process_wrapper()->run(full, true, true, timeout, started);
+    // The placed files stay as checked until the program exists, and are
+    // let go before its first instruction: from then on they are its own.
+    const std::uint32_t code = create_process_wrapper()->run_prepared(
+        full, true, true, timeout, [this] { if (placed_) placed_->release_all(); }, started);
     if (code == STILL_ACTIVE) QZR_LOG_WARNING(L"Process '%s', timeout '%u' is still running", full, timeout);
     else QZR_LOG_INFO(L"Process '%s' finished with exit code '%u'", full, code);
     return code;

@@ -5,6 +5,8 @@
 #include <chrono>
 
 #include "veltro_sfx_lib/launch/secure_process_launcher_intf.hpp"
+#include "veltro_sfx_lib/run/sfx_data_holder.hpp"
+#include "veltro_sfx_lib/setup/placed_files.hpp"
 #include "win/process_wrapper.hpp"
 
 namespace qzr::sfx {
@@ -12,8 +14,10 @@ namespace qzr::sfx {
 class secure_process_launcher final : public secure_process_launcher_intf, public systools::process_wrapper_intf::factory {
 public:
     struct factory : secure_process_launcher_intf::factory {
-        std::shared_ptr<secure_process_launcher_intf> create(const sfx_data_holder&) const override {
-            return std::make_shared<secure_process_launcher>();
+        std::shared_ptr<secure_process_launcher_intf> create(const sfx_data_holder& context) const override {
+            auto launcher = std::make_shared<secure_process_launcher>();
+            launcher->placed_ = context.placed;
+            return launcher;
         }
     };
 
@@ -35,6 +39,8 @@ public:
 private:
     std::chrono::milliseconds limit_;
     std::chrono::milliseconds poll_;
+    // Let go once the program has started.
+    std::shared_ptr<placed_files> placed_;
 };
 
 }  // namespace qzr::sfx

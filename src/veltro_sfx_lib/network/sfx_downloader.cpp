@@ -17,6 +17,7 @@
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
 #include "win/file_source.hpp"
+#include "win/file_system.hpp"
 #include "win/handle.hpp"
 #include "win/hash_file.hpp"
 #include "win/lzma_packer.hpp"
@@ -166,29 +167,32 @@ void sfx_downloader::download_file(const std::wstring& url, const std::wstring& 
     }
 }
 
-void sfx_downloader::download_product_lzma_file(const std::wstring& sha, const std::wstring& target,
-                                                const std::wstring& expected_sha) {
+file_hold sfx_downloader::download_product_lzma_file(const std::wstring& sha, const std::wstring& target,
+                                                     const std::wstring& expected_sha) {
     const std::wstring base = context_.params ? context_.params->get(keys::base_url, L"") : std::wstring();
     if (base.empty()) {
         QZR_LOG_ERROR(L"Base url path is undefined.");
         throw exceptions::download_file_fail(L"Base url path is undefined.");
     }
     download_file(base + L"/universe/" + repository_object_path(sha), target, 3, false, true);
-    if (expected_sha.empty()) {
-        QZR_LOG_ERROR(L"Missing hash info for '%s'", target);
-        return;
-    }
-    win::file_handle placed(::CreateFileW(target.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!placed) win::raise_last_error(L"Unable to open file '%ls' for reading!", target);
+    // The digest is read through the hold, which denies writers from here on:
+    // what was checked is what stays until the hold goes.
+    file_hold placed;
     try {
-        if (root::hash_file(placed.get()) == root::digest::from_hex(expected_sha)) return;
+        placed = win::open_placed(target);
+        if (expected_sha.empty()) {
+            QZR_LOG_ERROR(L"Missing hash info for '%s'", target);
+            return placed;
+        }
+        if (root::hash_file(placed.get()) == root::digest::from_hex(expected_sha)) return placed;
     } catch (...) {
-        mark_for_deletion(placed.get());
+        placed.reset();
+        ::DeleteFileW(target.c_str());
         throw;
     }
     // A file that is not what the product-info names does not stay.
-    mark_for_deletion(placed.get());
+    placed.reset();
+    ::DeleteFileW(target.c_str());
     QZR_LOG_ERROR(L"Fail unpack data, wrong checksum ('%s', hash:%s)", target, expected_sha);
     throw qzr::exceptions::error(qzr::exceptions::invalid_data_code, L"Fail unpack data, wrong checksum ('%s', hash:%s)",
                                  target, expected_sha);

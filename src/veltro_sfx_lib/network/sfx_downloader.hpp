@@ -55,8 +55,8 @@ public:
     sfx_downloader(const sfx_data_holder& context, collaborators c) : context_(context), c_(std::move(c)) {}
 
     std::shared_ptr<product_info_parser_intf> download_product_info(const std::wstring& url) override;
-    void download_product_lzma_file(const std::wstring& sha, const std::wstring& target,
-                                    const std::wstring& expected_sha) override;
+    file_hold download_product_lzma_file(const std::wstring& sha, const std::wstring& target,
+                                         const std::wstring& expected_sha) override;
     void download_file(const std::wstring& url, const std::wstring& target, int attempts, bool verify,
                        bool log_transfer) override;
     void set_progress_callback(progress_callback callback) override;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "veltro_sfx_lib/run/sfx_data_holder.hpp"
+#include "veltro_sfx_lib/setup/placed_files.hpp"
 
 namespace qzr::sfx {
 
@@ -25,9 +26,10 @@ public:
     virtual ~sfx_downloader_intf() = default;
     // A product's compressed, signed product-info.xml, parsed.
     virtual std::shared_ptr<product_info_parser_intf> download_product_info(const std::wstring& url) = 0;
-    // A setup file addressed by its digest, decompressed to target and checked.
-    virtual void download_product_lzma_file(const std::wstring& sha, const std::wstring& target,
-                                            const std::wstring& expected_sha) = 0;
+    // A setup file addressed by its digest, decompressed to target, and
+    // returned held (see placed_files), checked through that hold.
+    virtual file_hold download_product_lzma_file(const std::wstring& sha, const std::wstring& target,
+                                                 const std::wstring& expected_sha) = 0;
     // Any compressed file of the repository, decompressed to target.
     virtual void download_file(const std::wstring& url, const std::wstring& target, int attempts, bool verify,
                                bool log_transfer) = 0;

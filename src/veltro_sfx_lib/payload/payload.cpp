@@ -3,6 +3,7 @@
 #include "framework/text_format.hpp"
 #include "log/logger.hpp"
 #include "win/file_stream_writter.hpp"
+#include "win/file_system.hpp"
 #include "win/hash_file.hpp"
 #include "win/process_info.hpp"
 #include "win/system_error.hpp"
@@ -90,24 +91,37 @@ void set_file_content(void* file, byte_view data) {
         win::raise_last_error(L"set_file_content");
 }
 
-void unpacker::unpack_to_file(const std::wstring& path) {
-    win::file_handle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) win::raise_last_error(L"Unable to create file '%ls'!", path);
-    try {
-        if (entry_.flags == payload_format::reader_stored) {
-            set_file_content(file.get(), mapping_->view().sub(entry_.offset, entry_.size));
-        } else {
-            packers::file_stream_writter writer(file.get());
-            write_entry(mapping_->view(), entry_, writer);
+file_hold unpacker::unpack_to_file(const std::wstring& path) {
+    {
+        win::file_handle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) win::raise_last_error(L"Unable to create file '%ls'!", path);
+        try {
+            if (entry_.flags == payload_format::reader_stored) {
+                set_file_content(file.get(), mapping_->view().sub(entry_.offset, entry_.size));
+            } else {
+                packers::file_stream_writter writer(file.get());
+                write_entry(mapping_->view(), entry_, writer);
+            }
+        } catch (...) {
+            // Nothing partial stays behind.
+            FILE_DISPOSITION_INFO info{TRUE};
+            ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &info, sizeof info);
+            throw;
         }
-        if (!entry_.sha.empty()) check_entry_digest(entry_, root::hash_file(file.get()).bytes());
+    }
+    // The digest is read through the hold, which denies writers from here
+    // on: what was checked is what stays until the hold goes.
+    file_hold held;
+    try {
+        held = win::open_placed(path);
+        if (!entry_.sha.empty()) check_entry_digest(entry_, root::hash_file(held.get()).bytes());
     } catch (...) {
-        // Nothing partial or unverified stays behind.
-        FILE_DISPOSITION_INFO info{TRUE};
-        ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &info, sizeof info);
+        held.reset();
+        ::DeleteFileW(path.c_str());
         throw;
     }
+    return held;
 }
 
 }  // namespace qzr::sfx

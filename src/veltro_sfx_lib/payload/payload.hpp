@@ -46,7 +46,7 @@ public:
     unpacker(std::shared_ptr<const files::mapped_file_intf> mapping, file_info entry)
         : mapping_(std::move(mapping)), entry_(std::move(entry)) {}
 
-    void unpack_to_file(const std::wstring& path) override;
+    file_hold unpack_to_file(const std::wstring& path) override;
     std::vector<std::uint8_t> unpack_data() override;
 
 private:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/byte_view.hpp"
+#include "veltro_sfx_lib/setup/placed_files.hpp"
 
 namespace qzr::sfx {
 
@@ -15,9 +16,10 @@ class veltro_info_intf;
 
 class unpacker_intf {
 public:
-    // Creates (or replaces) the file with the entry's verified content; no
-    // file remains when this fails.
-    virtual void unpack_to_file(const std::wstring& path) = 0;
+    // Creates (or replaces) the file with the entry's content and returns it
+    // held (see placed_files), checked against the entry's digest through
+    // that hold; no file remains when this fails.
+    virtual file_hold unpack_to_file(const std::wstring& path) = 0;
     virtual std::vector<std::uint8_t> unpack_data() = 0;
     virtual ~unpacker_intf() = default;
 };

@@ -12,6 +12,7 @@ class veltro_info_intf;
 class sfx_reporting_intf;
 class microstub_intf;
 class sfx_proxy_parser_intf;
+class placed_files;
 
 struct sfx_data_holder {
     std::shared_ptr<value_holder_intf> params;
@@ -24,6 +25,8 @@ struct sfx_data_holder {
     std::shared_ptr<microstub_intf> microstub;
     // The proxy settings of the run, when a proxy_ini was given.
     std::shared_ptr<sfx_proxy_parser_intf> proxy;
+    // The setup files placed so far, held until the setup master runs.
+    std::shared_ptr<placed_files> placed;
 };
 
 }  // namespace qzr::sfx

@@ -3,6 +3,7 @@
 #include "framework/path.hpp"
 #include "log/logger.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
+#include "veltro_sfx_lib/setup/placed_files.hpp"
 #include "veltro_sfx_lib/ui/sfx_languages.hpp"
 
 namespace qzr::sfx {
@@ -82,7 +83,15 @@ std::uint32_t sfx_process::run(const std::wstring& program_path, const std::wstr
     const std::wstring tmp = params_->get(keys::tmp_path, L"");
     reporting_->set_temp_path(tmp);
 
-    const sfx_data_holder context{params_, stub_cmd_, payload_, info_, reporting_, nullptr, proxy_};
+    // Placed files are held until the setup master runs (the launcher lets
+    // them go) and at the latest until run returns, before the temporary
+    // folder is removed.
+    const auto placed = std::make_shared<placed_files>();
+    const struct release_on_exit {
+        placed_files& files;
+        ~release_on_exit() { files.release_all(); }
+    } release{*placed};
+    const sfx_data_holder context{params_, stub_cmd_, payload_, info_, reporting_, nullptr, proxy_, placed};
     std::uint32_t result = 0;
     try {
         reporting_->send("sfx-preparing");

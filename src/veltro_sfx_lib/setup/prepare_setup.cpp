@@ -17,6 +17,7 @@
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
 #include "veltro_sfx_lib/setup/compatibility_module.hpp"
+#include "veltro_sfx_lib/setup/placed_files.hpp"
 #include "veltro_sfx_lib/setup/preparation_rules.hpp"
 #include "win/file_system.hpp"
 
@@ -47,9 +48,15 @@ void prepare_setup::process_setup_file(const product_info_parser_intf::file_info
     }
     const std::wstring target = path::join(folder, file.name);
     if (const std::wstring parent = path::parent(target); parent != folder) win::create_directories(parent);
+    // A file placed again (the product's module, first placed to ask it
+    // for a channel) is let go first, or it could not be written.
+    const auto hold = [&](file_hold h) {
+        if (context_.placed) context_.placed->hold(target, std::move(h));
+    };
+    if (context_.placed) context_.placed->release(target);
     if (const auto entry = find_setup_file(*context_.payload, file.sha256, file.name)) {
         try {
-            entry->unpack_to_file(target);
+            hold(entry->unpack_to_file(target));
             if (progress) progress(static_cast<std::uint64_t>(file.size), static_cast<std::uint64_t>(file.size));
             QZR_LOG_DEBUG(L"File '%s' has been correctly unpacked from SFX archive and stored to '%s'.", file.name, target);
             return;
@@ -64,7 +71,7 @@ void prepare_setup::process_setup_file(const product_info_parser_intf::file_info
                                      file.name, file.sha256, product);
     }
     if (progress) downloader_->set_progress_callback(progress);
-    downloader_->download_product_lzma_file(file.sha256, target, file.sha256);
+    hold(downloader_->download_product_lzma_file(file.sha256, target, file.sha256));
     QZR_LOG_DEBUG(L"File '%s' has been correctly downloaded and stored to '%s'.", file.name, target);
 }
 
