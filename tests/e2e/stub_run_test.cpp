@@ -408,6 +408,23 @@ TEST(StubRun, OnlineInstallationFromTheRepository) {
                                                   "/nowhere/defs/demo/release.xml.lzma' failed. HTTP result '404'."));
 }
 
+// The compatibility module, loaded into the stub, allocates and frees on the
+// process heap through the stub's exports and leaves two at-exit actions
+// with it; they run, latest first, when the module unloads.
+TEST(StubRun, ALoadedModuleUsesTheExportsOfTheStub) {
+    if (web_server().empty()) GTEST_SKIP() << "no web server (run through tests/net/with_web_server)";
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring record = path::join(tmp, L"module-connectors.txt");
+    DeleteFileW(record.c_str());
+    SetEnvironmentVariableW(L"VELTRO_MOD_CONNECTORS", record.c_str());
+    const run_result r = run_stub(L"/silent /base-url:http://" + web_server(), packed_stub(L"online"));
+    SetEnvironmentVariableW(L"VELTRO_MOD_CONNECTORS", nullptr);
+    EXPECT_EQ(r.exit_code, 0u) << r.log;
+    EXPECT_EQ(read_file(record), "heap ok\nregistered\nsecond\nfirst\n");
+    DeleteFileW(record.c_str());
+}
+
 // A base URL without a scheme: every file is asked for over https first,
 // which nginx's plain HTTP port cannot answer, and then over http.
 TEST(StubRun, ABareAddressFallsBackFromHttpsToHttp) {

@@ -13,6 +13,7 @@
 #include <pugixml.hpp>
 
 #include "framework/errors.hpp"
+#include "framework/lzma_codec.hpp"
 #include "framework/mapped_file.hpp"
 #include "fuzz_support.hpp"
 #include "veltro_sfx_lib/payload/payload_enumerator.hpp"
@@ -28,6 +29,10 @@ constexpr std::uint64_t output_bound = 1 << 20;
 void extract(byte_view image, const sfx::file_info& f) {
     try {
         if (f.flags == sfx::payload_format::reader_lzma) {
+            const byte_view data = image.sub(f.offset, f.size);
+            if (data.size() >= packers::lzma_header_size &&
+                packers::read_lzma_header(data).dictionary_size > fuzz::dictionary_bound)
+                return;
             fuzz::bounded_writer out(output_bound);
             sfx::write_entry(image, f, out);
         } else {
