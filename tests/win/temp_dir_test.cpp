@@ -183,6 +183,47 @@ TEST(TempDir, FileInUseIsLeftForRestartAndOnlyTheFolderIsReported) {
     EXPECT_FALSE(win::exists(dir.path()));
 }
 
+// A run that ended without its clean-up (killed) leaves its folder and an
+// unheld run file: the next run removes both. A live run's folder and a
+// folder kept on purpose stay.
+TEST(TempDir, TheNextRunRemovesWhatAKilledRunLeft) {
+    const std::wstring parent = path::join(windows_temp(), L"sweep " + uuid::to_wstring(uuid::random_uuid()));
+    ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
+    const std::wstring killed = path::join(parent, L"qzr-killed");
+    ASSERT_TRUE(win::create_directories(path::join(killed, L"common\\data")));
+    touch(path::join(killed, L"common\\data\\half-written.bin"), FILE_ATTRIBUTE_READONLY);
+    touch(killed + L".run");
+    const std::wstring no_run_file = path::join(parent, L"qzr-without-run-file");
+    ASSERT_TRUE(CreateDirectoryW(no_run_file.c_str(), nullptr));
+
+    auto kept = std::make_unique<temp_dir>(false, parent);  // xperf
+    const std::wstring kept_folder = kept->path();
+    auto live = std::make_unique<temp_dir>(true, parent);
+    EXPECT_FALSE(win::exists(killed)) << "removed by the first new run";
+    EXPECT_FALSE(win::exists(killed + L".run"));
+    EXPECT_TRUE(win::exists(live->path() + L".run"));
+    EXPECT_FALSE(CreateFileW((live->path() + L".run").c_str(), DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr) !=
+                 INVALID_HANDLE_VALUE)
+        << "a live run holds its run file";
+
+    kept.reset();
+    EXPECT_TRUE(win::is_directory(kept_folder));
+    EXPECT_FALSE(win::exists(kept_folder + L".run")) << "a run that ended well leaves no run file";
+    const std::wstring live_folder = live->path();
+    {
+        temp_dir next(true, parent);
+        EXPECT_TRUE(win::is_directory(live_folder)) << "a live run's folder is not touched";
+        EXPECT_TRUE(win::is_directory(kept_folder)) << "a folder kept on purpose stays";
+        EXPECT_TRUE(win::is_directory(no_run_file)) << "nobody's to say it was abandoned";
+    }
+    live.reset();
+    EXPECT_FALSE(win::exists(live_folder));
+    EXPECT_FALSE(win::exists(live_folder + L".run"));
+    temp_dir::remove(kept_folder);
+    temp_dir::remove(parent);
+    EXPECT_FALSE(win::exists(parent));
+}
+
 TEST(TempDir, RemovingAnEmptyPathIsAnError) {
     EXPECT_THROW(temp_dir::remove(L""), qzr::exceptions::error);
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cwchar>
+
 #include "framework/path.hpp"
 #include "framework/uuid.hpp"
 #include "log/logger.hpp"
@@ -13,6 +15,17 @@
 namespace qzr::sfx {
 
 namespace {
+
+constexpr wchar_t run_suffix[] = L".run";
+
+// Deletes a run file through its handle (opened with delete access), then
+// closes it.
+void drop_run_marker(win::file_handle& marker) noexcept {
+    if (!marker) return;
+    FILE_DISPOSITION_INFO info{TRUE};
+    ::SetFileInformationByHandle(marker.get(), FileDispositionInfo, &info, sizeof info);
+    marker.reset();
+}
 
 constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
@@ -58,6 +71,13 @@ void temp_dir::create_new(const std::wstring& parent) {
     const win::local_memory sd = security_descriptor();
     SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
 
+    // The folder's run file first: a folder without one is never taken for
+    // abandoned. Without it (it could not be made) the run goes on; only a
+    // later clean-up of a kill is lost.
+    run_marker_.reset(::CreateFileW((folder + run_suffix).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, &sa,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!run_marker_) QZR_LOG_WARNING(L"The run file of '%s' could not be created, %u.", folder, ::GetLastError());
+
     bool created = ::CreateDirectoryW(folder.c_str(), &sa) != FALSE;
     DWORD err = created ? ERROR_SUCCESS : ::GetLastError();
     if (!created && err == ERROR_ALREADY_EXISTS) {
@@ -69,10 +89,38 @@ void temp_dir::create_new(const std::wstring& parent) {
     }
     if (!created) {
         QZR_LOG_ERROR(L"Create directory '%s' fail %u!", folder, err);
+        drop_run_marker(run_marker_);
         throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Create directory fail");
     }
     QZR_LOG_INFO(L"SFX temp folder '%s' created.", folder);
     path_ = folder;
+    remove_abandoned(parent);
+}
+
+void temp_dir::remove_abandoned(const std::wstring& parent) noexcept {
+    try {
+        WIN32_FIND_DATAW entry{};
+        const win::find_handle listing(::FindFirstFileW(path::join(parent, L"qzr-*" + std::wstring(run_suffix)).c_str(),
+                                                        &entry));
+        if (!listing) return;
+        do {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            const std::wstring marker = path::join(parent, entry.cFileName);
+            // Held by a live run: a sharing violation. Once opened here it is
+            // held by this run alone while the folder goes.
+            win::file_handle held(::CreateFileW(marker.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!held) continue;
+            const std::wstring folder = marker.substr(0, marker.size() - std::wcslen(run_suffix));
+            if (win::is_directory(folder)) {
+                QZR_LOG_INFO(L"The temp folder '%s' of an ended run is removed.", folder);
+                remove(folder);
+            }
+            drop_run_marker(held);
+        } while (::FindNextFileW(listing.get(), &entry));
+    } catch (...) {
+        // Nothing found here is worth failing a run for.
+    }
 }
 
 temp_dir::~temp_dir() {
@@ -88,6 +136,9 @@ temp_dir::~temp_dir() {
     } catch (...) {
         // Deletion never raises out of destruction.
     }
+    // Ended as it should: nothing is left for a later run to clean up (a
+    // folder kept on purpose stays).
+    drop_run_marker(run_marker_);
 }
 
 void temp_dir::remove(const std::wstring& folder) {

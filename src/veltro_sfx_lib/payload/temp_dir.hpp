@@ -31,6 +31,13 @@ public:
     // next restart. Never stops half-way.
     static void remove(const std::wstring& folder);
 
+    // Removes the folders under parent that runs which ended without their
+    // clean-up (killed, or the machine lost power) left behind: a folder's
+    // "<name>.run" file beside it is held by its run as long as the run
+    // lives, so a folder whose file nobody holds is nobody's. A folder kept
+    // on purpose (xperf) has no such file. Never raises.
+    static void remove_abandoned(const std::wstring& parent) noexcept;
+
     // The descriptor the folder is created with, built from sddl; logs and
     // raises when the conversion fails.
     static win::local_memory security_descriptor();
@@ -40,6 +47,8 @@ private:
 
     bool delete_on_destruction_;
     std::wstring path_;
+    // "<path>.run", held (readers only) for as long as this run lives.
+    win::file_handle run_marker_;
 };
 
 }  // namespace qzr::sfx
