@@ -62,9 +62,43 @@ void create_with_bom(const std::wstring& path) {
     }
 }
 
+// An exclusive lock on one byte far beyond any end the log reaches, taken
+// by every writer of the file around its size check, rotation and write:
+// the lines of several processes follow one another. Released when the
+// scope ends (or with the handle, if the process ends first).
+class file_lock {
+public:
+    explicit file_lock(HANDLE file) : file_(file) {
+        at_.Offset = 0;
+        at_.OffsetHigh = 0x40000000;
+        locked_ = ::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at_) != FALSE;
+    }
+    ~file_lock() {
+        if (locked_) ::UnlockFileEx(file_, 0, 1, 0, &at_);
+    }
+    file_lock(const file_lock&) = delete;
+    file_lock& operator=(const file_lock&) = delete;
+
+private:
+    HANDLE file_;
+    OVERLAPPED at_{};
+    bool locked_ = false;
+};
+
 }  // namespace
 
 namespace detail {
+
+bool holds_file_at(HANDLE file, const std::wstring& path) {
+    const win::file_handle named(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION ours{}, theirs{};
+    if (!named || !::GetFileInformationByHandle(file, &ours) || !::GetFileInformationByHandle(named.get(), &theirs))
+        return false;
+    return ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber && ours.nFileIndexHigh == theirs.nFileIndexHigh &&
+           ours.nFileIndexLow == theirs.nFileIndexLow;
+}
 
 void rotate_log_file(HANDLE file, const std::wstring& path) {
     if (!ends_with_log(path)) return;
@@ -117,12 +151,17 @@ file_sink::file_sink(const std::wstring& path, std::uint64_t rotation_size, unsi
       rotation_size_(rotation_size),
       min_level_(min_level) {}
 
-void file_sink::rotate_if_needed() {
+bool file_sink::rotate_if_needed() {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file_->get(), &size)) win::raise_last_error(L"Unable to get file size!");
-    if (static_cast<std::uint64_t>(size.QuadPart) < rotation_size_) return;
-    detail::rotate_log_file(file_->get(), path_);
-    file_ = std::make_shared<win::file_handle>(detail::open_log_file(path_));
+    if (static_cast<std::uint64_t>(size.QuadPart) < rotation_size_) return false;
+    // Other processes append to the same file. The first to lock it rotates
+    // it; the others, once they get the lock, find that their handle no
+    // longer holds the file at the path and only open the new one. Without
+    // this, a second rotation of the same full file would move it over the
+    // first one's result, or delete it, and its lines would be lost.
+    if (detail::holds_file_at(file_->get(), path_)) detail::rotate_log_file(file_->get(), path_);
+    return true;
 }
 
 void file_sink::write(const event& ev, bool flush) {
@@ -131,11 +170,21 @@ void file_sink::write(const event& ev, bool flush) {
     // One lock over the size check, the rotation and the write: the handle is
     // replaced by a rotation, and a line must land whole in exactly one file.
     std::lock_guard<win::critical_section> guard(lock_);
-    if (rotation_size_) rotate_if_needed();
-    DWORD written = 0;
-    if (!::WriteFile(file_->get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
-        win::raise_last_error(L"Unable to write log file '%s'", path_);
-    if (flush) ::FlushFileBuffers(file_->get());
+    // The file lock does the same between processes: some systems do not
+    // make appends through separate handles atomic, and two lines written at
+    // once would land on the same bytes.
+    for (;;) {
+        const file_lock across_processes(file_->get());
+        if (rotation_size_ && rotate_if_needed()) {
+            file_ = std::make_shared<win::file_handle>(detail::open_log_file(path_));
+            continue;  // the new file, under its own lock
+        }
+        DWORD written = 0;
+        if (!::WriteFile(file_->get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+            win::raise_last_error(L"Unable to write log file '%s'", path_);
+        if (flush) ::FlushFileBuffers(file_->get());
+        return;
+    }
 }
 
 bool add_file_sink(const std::wstring& path, std::uint64_t rotation_size, unsigned min_level) noexcept {

@@ -24,8 +24,9 @@ public:
     const std::wstring& path() const noexcept { return path_; }
 
 private:
-    // Under lock_.
-    void rotate_if_needed();
+    // Under lock_ and the file's lock. Whether the file was full: rotated
+    // here, or already by another process; the caller opens the new one.
+    bool rotate_if_needed();
 
     std::wstring path_;
     std::shared_ptr<win::file_handle> file_;
@@ -41,6 +42,8 @@ bool add_file_sink(const std::wstring& path, std::uint64_t rotation_size, unsign
 
 namespace detail {
 // Exposed for tests: the open procedure and the by-handle rotation.
+// Whether the open file is the one path names now (not rotated away).
+bool holds_file_at(HANDLE file, const std::wstring& path);
 win::file_handle open_log_file(const std::wstring& path, bool second_attempt = false);
 void rotate_log_file(HANDLE file, const std::wstring& path);
 }  // namespace detail

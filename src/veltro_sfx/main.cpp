@@ -26,7 +26,12 @@ namespace {
 using namespace qzr;
 using namespace qzr::sfx;
 
+// 4 MiB; test builds may make it smaller to see the log rotate.
+#ifdef QZR_LOG_ROTATION_SIZE
+constexpr std::uint64_t log_rotation_size = QZR_LOG_ROTATION_SIZE;
+#else
 constexpr std::uint64_t log_rotation_size = 0x400000;
+#endif
 constexpr unsigned log_flush_level = log::level_error;
 constexpr std::uint32_t high_integrity = 0x3000;
 

@@ -208,3 +208,41 @@ TEST_F(FileSink, ThreadsWritingAcrossRotationsKeepEveryLineWhole) {
             << "thread " << t << " has a gap among its surviving lines";
     }
 }
+
+// Several processes log to one file; here several sinks stand in for them.
+// Their lines must not land on one another (appends through separate handles
+// are not atomic everywhere), and when the file is full each sink notices,
+// but only one may rotate it: the others must not move or delete what that
+// rotation produced.
+TEST_F(FileSink, SinksOfSeveralProcessesRotateTheSharedFileOnce) {
+    constexpr int sinks = 8, lines_per_sink = 16;
+    constexpr std::uint64_t limit = 8 * 1024;
+    const auto message = [](int s, int i) { return text::format("s%d-%05d-", s, i) + std::string(40, 'x'); };
+    {
+        std::vector<std::unique_ptr<log::file_sink>> open;
+        for (int s = 0; s < sinks; ++s) open.push_back(std::make_unique<log::file_sink>(log_path, limit, 0));
+        std::vector<std::thread> writers;
+        for (int s = 0; s < sinks; ++s)
+            writers.emplace_back([&, s] {
+                for (int i = 0; i < lines_per_sink; ++i) open[s]->write(info_event(message(s, i)), false);
+            });
+        for (auto& w : writers) w.join();
+    }
+    // Fewer lines than two files hold: nothing is old enough to be dropped.
+    EXPECT_EQ(folder_entries(), (std::vector<std::wstring>{L"sfx.log", L"sfx.log.old"}));
+    std::map<int, std::set<int>> seen;
+    for (const wchar_t* suffix : {L".old", L""}) {
+        const std::string text = read_all(log_path + suffix);
+        for (std::size_t at = 0; (at = text.find("] s", at)) != std::string::npos; at = text.find("\r\n", at)) {
+            int s = -1, i = -1;
+            ASSERT_EQ(std::sscanf(text.c_str() + at + 3, "%d-%d-", &s, &i), 2);
+            EXPECT_TRUE(seen[s].insert(i).second) << "line written twice: " << message(s, i);
+        }
+    }
+    for (int s = 0; s < sinks; ++s) {
+        std::string missing;
+        for (int i = 0; i < lines_per_sink; ++i)
+            if (!seen[s].count(i)) missing += " " + std::to_string(i);
+        EXPECT_EQ(missing, "") << "sink " << s << " lost these lines";
+    }
+}
