@@ -14,6 +14,7 @@
 #include "framework/text_format.hpp"
 #include "framework/utf.hpp"
 #include "net/proxy_settings.hpp"
+#include "win/file_system.hpp"
 #include "win/handle.hpp"
 #include "win/system_error.hpp"
 
@@ -180,8 +181,7 @@ struct simple_http_wrapper::request_state {
             } else {
                 if (memory) memory->insert(memory->end(), chunk, chunk + n);
                 if (file) {
-                    DWORD written = 0;
-                    if (!::WriteFile(file.get(), chunk, n, &written, nullptr) || written != n)
+                    if (!win::write_all(file.get(), chunk, n))
                         win::raise_last_error(L"Unable to write to the file!");
                 }
             }

@@ -2,19 +2,13 @@
 
 #include <limits>
 
+#include "win/file_system.hpp"
 #include "win/system_error.hpp"
 
 namespace qzr::packers {
 
 void file_stream_writter::write(const std::uint8_t* data, std::size_t size) {
-    while (size) {
-        const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 0x40000000));
-        DWORD written = 0;
-        if (!::WriteFile(file_, data, part, &written, nullptr) || written != part)
-            win::raise_last_error(L"Unable to write uncompressed data to the disk!");
-        data += part;
-        size -= part;
-    }
+    if (!win::write_all(file_, data, size)) win::raise_last_error(L"Unable to write uncompressed data to the disk!");
 }
 
 void file_stream_writter::set_size(std::uint64_t size) {

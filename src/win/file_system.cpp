@@ -36,6 +36,23 @@ bool create_directories(const std::wstring& path, void* security_descriptor) noe
     return false;
 }
 
+bool write_all(void* file, const void* data, std::uint64_t size) noexcept {
+    constexpr std::uint64_t part_limit = 64u << 20;
+    const auto* at = static_cast<const unsigned char*>(data);
+    while (size) {
+        const DWORD part = static_cast<DWORD>(size < part_limit ? size : part_limit);
+        DWORD written = 0;
+        if (!::WriteFile(static_cast<HANDLE>(file), at, part, &written, nullptr)) return false;
+        if (written == 0) {
+            ::SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+        at += written;
+        size -= written;
+    }
+    return true;
+}
+
 std::shared_ptr<void> open_placed(const std::wstring& path) {
     const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,6 +1,7 @@
 // Small file-system helpers over the wide Win32 API.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,12 @@ bool exists(const std::wstring& path) noexcept;
 bool create_directories(const std::wstring& path, void* security_descriptor = nullptr) noexcept;
 // The full path of a possibly relative path.
 std::wstring full_path(const std::wstring& path);
+
+// Writes all size bytes at the handle's position, in parts a single call
+// can take, going on after a short write. False on failure, with the last
+// error set: the system's, or ERROR_DISK_FULL when a write took nothing
+// (some systems report a full disk as a short write, not as an error).
+bool write_all(void* file, const void* data, std::uint64_t size) noexcept;
 
 // Opens an existing file for reading and shares nothing but reading: while
 // the handle is open nobody, this process included, can write, truncate,

@@ -73,9 +73,7 @@ std::vector<std::wstring> candidate_urls(const std::wstring& address) {
 
 bool file_stream_writter::write(const std::uint8_t* data, std::uint64_t size) {
     if (size >= 0xFFFFFFFFull) throw exceptions::download_file_fail(too_big_code, L"Too big number of bytes to write.");
-    DWORD written = 0;
-    if (!::WriteFile(static_cast<HANDLE>(file_), data, static_cast<DWORD>(size), &written, nullptr) ||
-        written != size)
+    if (!win::write_all(file_, data, size))
         throw exceptions::download_file_fail(static_cast<std::int32_t>(::GetLastError()),
                                              L"Unable to write to the file");
     return true;

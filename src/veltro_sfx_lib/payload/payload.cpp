@@ -83,10 +83,7 @@ std::vector<std::uint8_t> unpacker::unpack_data() { return unpack_entry(mapping_
 void set_file_content(void* file, byte_view data) {
     const HANDLE h = static_cast<HANDLE>(file);
     LARGE_INTEGER start{};
-    DWORD written = 0;
-    if (!::SetFilePointerEx(h, start, nullptr, FILE_BEGIN) ||
-        (!data.empty() &&
-         (!::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) || written != data.size())) ||
+    if (!::SetFilePointerEx(h, start, nullptr, FILE_BEGIN) || !win::write_all(h, data.data(), data.size()) ||
         !::SetEndOfFile(h))
         win::raise_last_error(L"set_file_content");
 }

@@ -63,6 +63,10 @@ void prepare_setup::process_setup_file(const product_info_parser_intf::file_info
         } catch (const qzr::exceptions::detail::base& e) {
             QZR_LOG_ERROR(L"File '%s' from SFX archive has not been unpacked, fail with error %u!", file.name,
                           static_cast<std::uint32_t>(e.code()));
+            // Offline there is nowhere else to get it from: the run ends with
+            // what went wrong (a full disk, say), not with a download that
+            // was never allowed.
+            if (offline) throw;
         }
     } else if (offline) {
         QZR_LOG_ERROR(L"File '%s'|'%s' not found in SFX archive, mode 'offline', product '%s'", file.name, file.sha256,
