@@ -37,6 +37,7 @@ public:
     std::uint8_t u8(std::uint64_t offset) { return bytes(offset, 1).u8(0); }
     std::uint16_t u16(std::uint64_t offset) { return bytes(offset, 2).u16(0); }
     std::uint32_t u32(std::uint64_t offset) { return bytes(offset, 4).u32(0); }
+    std::uint64_t u64(std::uint64_t offset) { return bytes(offset, 8).u64(0); }
     bool contains(std::uint64_t offset, std::uint64_t length) const {
         return offset <= size() && length <= size() - offset;
     }
@@ -57,6 +58,30 @@ public:
 
 private:
     byte_view view_;
+};
+
+// A stretch of another source, seen from its own offset 0: one entry of a
+// payload, say. Raises error 5 when the stretch does not lie inside.
+class range_source final : public byte_source {
+public:
+    range_source(byte_source& whole, std::uint64_t offset, std::uint64_t length)
+        : whole_(whole), offset_(offset), length_(length) {
+        if (!whole.contains(offset, length))
+            throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+    }
+    std::uint64_t size() const override { return length_; }
+    byte_view window(std::uint64_t offset, std::size_t want) override {
+        if (offset > length_)
+            throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+        const std::uint64_t left = length_ - offset;
+        const byte_view w = whole_.window(offset_ + offset, static_cast<std::size_t>(std::min<std::uint64_t>(want, left)));
+        return w.size() > left ? w.sub(0, left) : w;
+    }
+
+private:
+    byte_source& whole_;
+    std::uint64_t offset_;
+    std::uint64_t length_;
 };
 
 }  // namespace qzr

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole offline runs under wine64 that meet trouble: a stub killed half-way
-# through placing a file, a temporary folder on a full disk, and ten
-# installers started at once on one prefix, sharing (and rotating) one log.
+# through placing a file, a temporary folder on a full disk, ten installers
+# started at once on one prefix, sharing (and rotating) one log, and a
+# payload of 2 GiB, which must not show in the stub's memory.
 #   faults_test.sh PACKER STUB SMALL_LOG_STUB MASTER RUN_AND_REPORT WINE_RUN
 set -euo pipefail
 pack="$1" stub="$2" small_log_stub="$3" master="$4" run_and_report="$5" wine_run="$6"
@@ -165,8 +166,42 @@ print("ten runs: %d lines in %d files, %d KiB" % (len(seen), len(files), sum(len
 PY
 [ -z "$(run_folders "$work/many")" ] || fail "ten runs left folders: $(run_folders "$work/many")"
 
+# 4. A 2 GiB setup file, stored: the stub reads its own executable a window
+# at a time (signature, payload, placing), so its peak resident size (VmHWM,
+# what Windows calls the peak working set) stays far below the file's size.
+truncate -s 2G "$work/huge.bin"
+make_stub flt_huge.exe "$work/huge.bin"
+rm -f "$work/huge.bin"
+cat >"$work/peak.py" <<'PY'
+import os, subprocess, sys, time
+name, command = sys.argv[1].lower(), sys.argv[2:]
+proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+peak, deadline = 0, time.monotonic() + 600
+while proc.poll() is None and time.monotonic() < deadline:
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if not f.read().split(b"\0")[0].decode(errors="replace").lower().endswith(name):
+                    continue
+            with open(f"/proc/{pid}/status") as f:
+                peak = max([peak] + [int(l.split()[1]) for l in f if l.startswith("VmHWM:")])
+        except OSError:
+            pass
+    time.sleep(0.05)
+if proc.poll() is None:
+    proc.kill()
+out = proc.stdout.read().decode(errors="replace")
+code = out.split("exit code: ")[1].split()[0] if "exit code: " in out else "none"
+print(code, peak)
+PY
+read -r code peak < <(python3 "$work/peak.py" flt_huge.exe "$wine_run" "$run_and_report" 'C:\flt_huge.exe' /silent /offline /exit:9)
+echo "2 GiB payload: exit code $code, stub peak resident $((peak >> 10)) MiB"
+[ "$code" = 9 ] || fail "2 GiB payload: exit code $code"
+[ "$peak" -gt 0 ] && [ "$peak" -lt $((256 << 10)) ] || fail "2 GiB payload: peak resident $peak KiB"
+rm -f "$prefix_c/flt_huge.exe"
+
 if [ "$failures" -ne 0 ]; then
   echo "faults_test: $failures failure(s)" >&2
   exit 1
 fi
-echo "faults_test: killed run, full disk and ten runs at once passed"
+echo "faults_test: killed run, full disk, ten runs at once and a 2 GiB payload passed"

@@ -29,7 +29,8 @@ struct memory_payload : sfx::payload_intf {
         std::vector<std::uint8_t> unpack_data() override { return {data.begin(), data.end()}; }
     };
 
-    byte_view image() const override { return {}; }
+    byte_source& image() override { return empty; }
+    view_source empty{byte_view()};
     void load(sfx::veltro_info_intf&) override {}
     std::shared_ptr<sfx::unpacker_intf> find_by_sha(const std::wstring& sha) override { return find(by_sha, sha); }
     std::shared_ptr<sfx::unpacker_intf> find_by_alias(const std::wstring& alias) override {

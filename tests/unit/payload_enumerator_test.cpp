@@ -115,7 +115,7 @@ TEST(PayloadEnumerator, NoPayloadAtAll) {
 
 TEST(PayloadEnumerator, ImageChecks) {
     test::log_capture log;
-    expect_error([] { payload_enumerator(nullptr, pe32); }, 87, "file handle is null");
+    expect_error([] { payload_enumerator(std::shared_ptr<byte_source>(), pe32); }, 87, "file handle is null");
     EXPECT_TRUE(log.has(log::level_error, "payload_enumerator: input handle is nullptr"));
     expect_error([] { payload_enumerator(mapping_of(std::vector<std::uint8_t>(63, 'M')), pe32); }, 5,
                  "Unable to read outside of the mapped view!");

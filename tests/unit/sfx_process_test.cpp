@@ -57,8 +57,14 @@ struct fake_signature_factory : verify_signature_intf::factory {
             }
             bool dsa_signed_any(const std::wstring&) override { return false; }
             bool dsa_signed_handle(void*) override { return false; }
-            bool dsa_signed_block(const std::uint8_t* data, std::size_t size) override {
-                const bool opened_bytes = data == j.image.data() && size == j.image.size();
+            bool dsa_signed_block(const std::uint8_t*, std::size_t) override {
+                j.events.push_back(L"verify:other-bytes");
+                return r;
+            }
+            // The bytes the payload opened, in place.
+            bool dsa_signed_source(qzr::byte_source& data) override {
+                const bool opened_bytes =
+                    data.size() == j.image.size() && (j.image.empty() || data.window(0, 1).data() == j.image.data());
                 j.events.push_back(opened_bytes ? L"verify:opened-image" : L"verify:other-bytes");
                 return r;
             }
@@ -89,10 +95,11 @@ struct fake_payload_factory : payload_intf::factory {
         j.events.push_back(L"open:" + path);
         struct p : payload_intf {
             journal& j;
-            explicit p(journal& j) : j(j) {}
-            qzr::byte_view image() const override {
+            explicit p(journal& j) : j(j), source(qzr::byte_view(j.image.data(), j.image.size())) {}
+            qzr::view_source source;
+            qzr::byte_source& image() override {
                 if (j.image_unmappable) throw qzr::exceptions::error(87, "narrowing_error");
-                return qzr::byte_view(j.image.data(), j.image.size());
+                return source;
             }
             void load(veltro_info_intf& info) override {
                 j.payload_read = true;

@@ -41,6 +41,7 @@ struct hooked_verifier : sfx::verify_signature_intf {
     bool dsa_signed_any(const std::wstring&) override { return false; }
     bool dsa_signed_handle(void*) override { return false; }
     bool dsa_signed_block(const std::uint8_t*, std::size_t) override { return false; }
+    bool dsa_signed_source(byte_source&) override { return false; }
 };
 
 }  // namespace

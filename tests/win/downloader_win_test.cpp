@@ -60,6 +60,7 @@ struct verdict_verifier : verify_signature_intf::factory {
                 return container ? f.v->container : f.v->module;
             }
             bool dsa_signed_block(const std::uint8_t*, std::size_t) override { return f.v->document; }
+            bool dsa_signed_source(byte_source&) override { return false; }
             bool dsa_signed(const std::wstring&) override { return false; }
             bool dsa_signed_any(const std::wstring&) override { return false; }
         };

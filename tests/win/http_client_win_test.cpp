@@ -250,7 +250,10 @@ TEST_F(HttpClient, NoThreadOrHandleOutlivesTheClient) {
     Sleep(200);
     DWORD handles_after = 0;
     GetProcessHandleCount(GetCurrentProcess(), &handles_after);
-    EXPECT_LE(thread_count(), threads_before);
+    // WinHTTP's own pool may grow by a thread or two under the load (more so
+    // after a test that left stalled connections behind); a worker left per
+    // client or per request would show as five or 155 more.
+    EXPECT_LE(thread_count(), threads_before + 2);
     EXPECT_LE(handles_after, handles_before + 4) << "handles leak per request";
 }
 

@@ -29,7 +29,8 @@ struct edat_payload : payload_intf {
         }
         std::vector<std::uint8_t> unpack_data() override { return {}; }
     };
-    byte_view image() const override { return {}; }
+    byte_source& image() override { return empty; }
+    view_source empty{byte_view()};
     void load(veltro_info_intf&) override {}
     std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring&) override { return nullptr; }
     std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring& a) override {
@@ -143,6 +144,7 @@ TEST(EdatChild, HoldsItsParentsImage) {
                 bool dsa_signed(const std::wstring&) override { return false; }
                 bool dsa_signed_handle(void*) override { return false; }
                 bool dsa_signed_block(const std::uint8_t*, std::size_t) override { return false; }
+                bool dsa_signed_source(byte_source&) override { return false; }
             };
             auto r = std::make_shared<v>();
             r->seen = seen;

@@ -28,6 +28,7 @@ struct accepting_verifier : verify_signature_intf::factory {
         struct v : verify_signature_intf {
             bool dsa_signed_handle(void*) override { return true; }
             bool dsa_signed_block(const std::uint8_t*, std::size_t) override { return true; }
+            bool dsa_signed_source(byte_source&) override { return true; }
             bool dsa_signed(const std::wstring&) override { return true; }
             bool dsa_signed_any(const std::wstring&) override { return true; }
         };

@@ -29,23 +29,15 @@ payload::payload(const std::wstring& program_path) {
         QZR_LOG_ERROR(L"Payload: Failed to open sfx file '%s', %u", program_path, err);
         throw qzr::exceptions::error(static_cast<std::int32_t>(err), "Failed to open sfx file.");
     }
-    mapping_ = std::make_shared<files::file_mapping>();
-    mapping_->open(file_->get(), &inheritable, false);
-    try {
-        mapping_->map_view(0, 0);
-    } catch (const qzr::exceptions::detail::base& e) {
-        // Too large for one view: image() reports it, and the file counts as
-        // not signed.
-        QZR_LOG_WARNING(L"Payload: Unable to map sfx file '%s', %d", program_path, e.code());
-    }
+    source_ = std::make_shared<files::file_source>(file_->get());
 }
 
-byte_view payload::image() const { return mapping_->view(); }
+byte_source& payload::image() { return *source_; }
 
 void payload::load(veltro_info_intf& info) {
     pugi::xml_document scratch;
     auto file_list = scratch.append_child(L"file-list");
-    index_ = std::make_unique<payload_index>(mapping_, file_list);
+    index_ = std::make_unique<payload_index>(source_, file_list);
     info.add_node(file_list);
 
     auto mapping_sfx = scratch.append_child(L"file-mapping-sfx");
@@ -68,24 +60,33 @@ const payload_index& payload::index() const {
 
 std::shared_ptr<unpacker_intf> payload::find_by_sha(const std::wstring& sha) {
     const file_info* f = index().find_by_sha(sha);
-    return f ? std::make_shared<unpacker>(mapping_, *f) : nullptr;
+    return f ? std::make_shared<unpacker>(source_, *f) : nullptr;
 }
 
 std::shared_ptr<unpacker_intf> payload::find_by_alias(const std::wstring& alias) {
     const file_info* f = index().find_by_alias(alias);
-    return f ? std::make_shared<unpacker>(mapping_, *f) : nullptr;
+    return f ? std::make_shared<unpacker>(source_, *f) : nullptr;
 }
 
 std::vector<std::wstring> payload::aliases() const { return index().aliases(); }
 
-std::vector<std::uint8_t> unpacker::unpack_data() { return unpack_entry(mapping_->view(), entry_); }
+std::vector<std::uint8_t> unpacker::unpack_data() { return unpack_entry(*image_, entry_); }
 
-void set_file_content(void* file, byte_view data) {
+void set_file_content(void* file, byte_source& data) {
     const HANDLE h = static_cast<HANDLE>(file);
     LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(h, start, nullptr, FILE_BEGIN) || !win::write_all(h, data.data(), data.size()) ||
-        !::SetEndOfFile(h))
-        win::raise_last_error(L"set_file_content");
+    if (!::SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) win::raise_last_error(L"set_file_content");
+    for (std::uint64_t at = 0; at < data.size();) {
+        const byte_view part = data.window(at, static_cast<std::size_t>(data.size() - at));
+        if (!win::write_all(h, part.data(), part.size())) win::raise_last_error(L"set_file_content");
+        at += part.size();
+    }
+    if (!::SetEndOfFile(h)) win::raise_last_error(L"set_file_content");
+}
+
+void set_file_content(void* file, byte_view data) {
+    view_source source(data);
+    set_file_content(file, source);
 }
 
 file_hold unpacker::unpack_to_file(const std::wstring& path) {
@@ -95,10 +96,11 @@ file_hold unpacker::unpack_to_file(const std::wstring& path) {
         if (!file) win::raise_last_error(L"Unable to create file '%ls'!", path);
         try {
             if (entry_.flags == payload_format::reader_stored) {
-                set_file_content(file.get(), mapping_->view().sub(entry_.offset, entry_.size));
+                range_source data(*image_, entry_.offset, entry_.size);
+                set_file_content(file.get(), data);
             } else {
                 packers::file_stream_writter writer(file.get());
-                write_entry(mapping_->view(), entry_, writer);
+                write_entry(*image_, entry_, writer);
             }
         } catch (...) {
             // Nothing partial stays behind.

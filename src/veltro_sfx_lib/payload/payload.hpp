@@ -1,7 +1,8 @@
-// The payload of the stub's own executable: opened inheritable and mapped
-// once for the whole run, denying writers, so the signature check, the
-// payload reader and the setup master (through the handle it inherits) all
-// see the same bytes.
+// The payload of the stub's own executable: opened inheritable once for the
+// whole run, denying writers, and read through that handle a window at a
+// time, so the signature check, the payload reader and the setup master
+// (through the handle it inherits) all see the same bytes, and an
+// executable of any size costs one window of memory.
 #pragma once
 
 #include <memory>
@@ -9,7 +10,7 @@
 #include "veltro_sfx_lib/description/veltro_info.hpp"
 #include "veltro_sfx_lib/payload/payload_index.hpp"
 #include "veltro_sfx_lib/payload/payload_intf.hpp"
-#include "win/file_mapping.hpp"
+#include "win/file_source.hpp"
 #include "win/handle.hpp"
 
 namespace qzr::sfx {
@@ -22,7 +23,7 @@ public:
 
     explicit payload(const std::wstring& program_path);
 
-    byte_view image() const override;
+    byte_source& image() override;
     void load(veltro_info_intf& info) override;
 
     std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring& sha) override;
@@ -33,24 +34,25 @@ private:
     const payload_index& index() const;
 
     std::shared_ptr<win::file_handle> file_;
-    std::shared_ptr<files::file_mapping> mapping_;
+    std::shared_ptr<files::file_source> source_;
     std::unique_ptr<payload_index> index_;
 };
 
 // Writes data as the whole content of an open file (from its start, then
 // cut to that length); raises "set_file_content" with the system code.
 void set_file_content(void* file, byte_view data);
+void set_file_content(void* file, byte_source& data);
 
 class unpacker final : public unpacker_intf {
 public:
-    unpacker(std::shared_ptr<const files::mapped_file_intf> mapping, file_info entry)
-        : mapping_(std::move(mapping)), entry_(std::move(entry)) {}
+    unpacker(std::shared_ptr<byte_source> image, file_info entry)
+        : image_(std::move(image)), entry_(std::move(entry)) {}
 
     file_hold unpack_to_file(const std::wstring& path) override;
     std::vector<std::uint8_t> unpack_data() override;
 
 private:
-    std::shared_ptr<const files::mapped_file_intf> mapping_;
+    std::shared_ptr<byte_source> image_;
     file_info entry_;
 };
 

@@ -18,7 +18,25 @@ constexpr std::uint64_t section_header_size = 40;
 
 }  // namespace
 
+std::shared_ptr<byte_source> source_of(std::shared_ptr<const files::mapped_file_intf> mapping) {
+    struct mapped_source final : byte_source {
+        std::shared_ptr<const files::mapped_file_intf> mapping;
+        view_source view;
+        explicit mapped_source(std::shared_ptr<const files::mapped_file_intf> m)
+            : mapping(std::move(m)), view(mapping->view()) {}
+        std::uint64_t size() const override { return view.size(); }
+        byte_view window(std::uint64_t offset, std::size_t want) override { return view.window(offset, want); }
+    };
+    if (!mapping) return nullptr;
+    return std::make_shared<mapped_source>(std::move(mapping));
+}
+
 std::uint64_t find_payload_start(byte_view image, std::uint16_t image_magic) {
+    view_source source(image);
+    return find_payload_start(source, image_magic);
+}
+
+std::uint64_t find_payload_start(byte_source& image, std::uint16_t image_magic) {
     if (image.size() < 64) outside_view();
     if (!image.equals(0, "MZ")) {
         QZR_LOG_ERROR(L"File is not PE.");
@@ -46,27 +64,29 @@ std::uint64_t find_payload_start(byte_view image, std::uint16_t image_magic) {
     return start;
 }
 
-payload_enumerator::payload_enumerator(std::shared_ptr<const files::mapped_file_intf> mapping,
-                                       std::uint16_t image_magic)
-    : mapping_(std::move(mapping)) {
+payload_enumerator::payload_enumerator(std::shared_ptr<byte_source> image, std::uint16_t image_magic)
+    : image_(std::move(image)) {
     initialize(image_magic);
 }
 
+payload_enumerator::payload_enumerator(std::shared_ptr<const files::mapped_file_intf> mapping,
+                                       std::uint16_t image_magic)
+    : payload_enumerator(source_of(std::move(mapping)), image_magic) {}
+
 void payload_enumerator::initialize(std::uint16_t image_magic) {
-    if (!mapping_) {
+    if (!image_) {
         QZR_LOG_ERROR(L"payload_enumerator: input handle is nullptr");
         throw qzr::exceptions::error(qzr::exceptions::invalid_parameter_code, "file handle is null");
     }
-    const byte_view image = mapping_->view();
-    payload_start_ = find_payload_start(image, image_magic);
-    if (mapping_->size() < payload_start_) {
+    payload_start_ = find_payload_start(*image_, image_magic);
+    if (image_->size() < payload_start_) {
         QZR_LOG_ERROR(L"Payload starts behind file end. File is invalid.");
         throw exceptions::unsupported_file_format(L"Payload starts behind file end.");
     }
 }
 
 bool payload_enumerator::first() {
-    if (payload_start_ < mapping_->size()) return load_entry(payload_start_);
+    if (payload_start_ < image_->size()) return load_entry(payload_start_);
     QZR_LOG_INFO(L"No payload present in file.");
     return false;
 }
@@ -77,7 +97,7 @@ bool payload_enumerator::next() {
 }
 
 bool payload_enumerator::load_entry(std::uint64_t x) {
-    const byte_view image = mapping_->view();
+    byte_source& image = *image_;
     const std::uint8_t version = image.u8(x);
     if (version != payload_format::version_1) {
         QZR_LOG_ERROR(L"Version %u is not supported!", version);
@@ -89,7 +109,7 @@ bool payload_enumerator::load_entry(std::uint64_t x) {
     std::uint64_t end = 0;
     try {
         if (!image.equals(x + 1, "APE")) {
-            const auto found = image.span(x + 1, 3);
+            const auto found = image.bytes(x + 1, 3).span(0, 3);
             QZR_LOG_ERROR("Invalid payload, '%s' expected, '%s' got.", "APE",
                           std::string(found.begin(), found.end()));
             throw qzr::exceptions::error(qzr::exceptions::invalid_data_code, "bad magic");
@@ -107,12 +127,20 @@ bool payload_enumerator::load_entry(std::uint64_t x) {
         step = 4;
         info.size = image.u32(x + 20);
         step = 5;
-        info.sha = hex::wencode(image.span(x + 24, 32));
+        info.sha = hex::wencode(image.bytes(x + 24, 32).span(0, 32));
         step = 6;
         const std::uint64_t name_length = image.u16(x + 56);
         step = 7;
-        const auto name = image.span(x + payload_format::header_size, name_length);
-        info.alias = utf::from_utf8(std::string_view(reinterpret_cast<const char*>(name.data()), name.size()));
+        // Up to 64 KiB, which may take more than one window.
+        std::string name;
+        const std::uint64_t name_at = x + payload_format::header_size;
+        if (!image.contains(name_at, name_length)) outside_view();
+        while (name.size() < name_length) {
+            const byte_view part = image.window(name_at + name.size(), name_length - name.size());
+            if (part.size() == 0) outside_view();
+            name.append(reinterpret_cast<const char*>(part.data()), part.size());
+        }
+        info.alias = utf::from_utf8(name);
         const std::uint64_t data = x + payload_format::header_size + name_length;
         info.offset = static_cast<std::uint32_t>(data);
         end = data + info.size;  // 64-bit: a huge size points past the view, never back into it

@@ -1,5 +1,6 @@
-// Walking the payload appended to a self-extractor: entry headers are read in
-// place inside the mapped view, file data is never copied.
+// Walking the payload appended to a self-extractor: entry headers are read
+// through a byte source (a bounded window over the file, or a view of bytes
+// in memory); file data is never read here.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "framework/byte_source.hpp"
 #include "framework/mapped_file.hpp"
 
 namespace qzr::sfx {
@@ -48,8 +50,11 @@ public:
 
 class payload_enumerator final : public payload_enumerator_intf {
 public:
-    // The mapping's view must cover the whole file. Runs initialize, so an
-    // enumerator that exists knows its payload start.
+    // The source is the whole file. Runs initialize, so an enumerator that
+    // exists knows its payload start.
+    explicit payload_enumerator(std::shared_ptr<byte_source> image,
+                                std::uint16_t image_magic = payload_format::own_image_magic);
+    // The mapping's view must cover the whole file.
     explicit payload_enumerator(std::shared_ptr<const files::mapped_file_intf> mapping,
                                 std::uint16_t image_magic = payload_format::own_image_magic);
 
@@ -63,7 +68,7 @@ private:
     void initialize(std::uint16_t image_magic);
     bool load_entry(std::uint64_t offset);
 
-    std::shared_ptr<const files::mapped_file_intf> mapping_;
+    std::shared_ptr<byte_source> image_;
     std::uint64_t payload_start_ = 0;
     std::uint64_t current_end_ = 0;
     std::optional<file_info> current_;
@@ -71,6 +76,11 @@ private:
 
 // Where the payload of a PE image begins: the end of the section whose raw
 // data ends last. Raises the enumerator's errors for a malformed image.
+std::uint64_t find_payload_start(byte_source& image, std::uint16_t image_magic);
 std::uint64_t find_payload_start(byte_view image, std::uint16_t image_magic);
+
+// A mapping's view as a byte source that keeps the mapping alive; a null
+// mapping gives a null source.
+std::shared_ptr<byte_source> source_of(std::shared_ptr<const files::mapped_file_intf> mapping);
 
 }  // namespace qzr::sfx

@@ -19,8 +19,11 @@ void add_text(pugi::xml_node parent, const wchar_t* name, const std::wstring& te
 }  // namespace
 
 payload_index::payload_index(const std::shared_ptr<const files::mapped_file_intf>& mapping, pugi::xml_node file_list,
-                             std::uint16_t image_magic) {
-    payload_enumerator entries(mapping, image_magic);
+                             std::uint16_t image_magic)
+    : payload_index(source_of(mapping), file_list, image_magic) {}
+
+payload_index::payload_index(std::shared_ptr<byte_source> image, pugi::xml_node file_list, std::uint16_t image_magic) {
+    payload_enumerator entries(std::move(image), image_magic);
     for (bool more = entries.first(); more; more = entries.next()) {
         const file_info& f = *entries.current();
         auto file = file_list.append_child(L"file");
@@ -65,28 +68,50 @@ void check_entry_digest(const file_info& entry, const std::vector<std::uint8_t>&
                                  L"Fail unpack data, wrong checksum (alias:%s, hash:%s)!", entry.alias, entry.sha);
 }
 
-std::vector<std::uint8_t> unpack_entry(byte_view image, const file_info& entry) {
-    const byte_view data = image.sub(entry.offset, entry.size);
+std::vector<std::uint8_t> unpack_entry(byte_source& image, const file_info& entry) {
+    range_source data(image, entry.offset, entry.size);
     std::vector<std::uint8_t> out;
     switch (entry.flags) {
-        case payload_format::reader_stored: out.assign(data.data(), data.data() + data.size()); break;
-        case payload_format::reader_lzma: out = packers::lzma_decode(data); break;
+        case payload_format::reader_stored:
+            out.reserve(entry.size);
+            for (std::uint64_t at = 0; at < data.size();) {
+                const byte_view part = data.window(at, static_cast<std::size_t>(data.size() - at));
+                out.insert(out.end(), part.data(), part.data() + part.size());
+                at += part.size();
+            }
+            break;
+        case payload_format::reader_lzma: packers::lzma_decode(data, nullptr, &out); break;
         default: unsupported_reader(entry.flags);
     }
     check_entry_digest(entry, root::hash_buffer(out).bytes());
     return out;
 }
 
-void write_entry(byte_view image, const file_info& entry, packers::stream_writter_intf& out) {
-    const byte_view data = image.sub(entry.offset, entry.size);
+std::vector<std::uint8_t> unpack_entry(byte_view image, const file_info& entry) {
+    view_source source(image);
+    return unpack_entry(source, entry);
+}
+
+void write_entry(byte_source& image, const file_info& entry, packers::stream_writter_intf& out) {
+    range_source data(image, entry.offset, entry.size);
     switch (entry.flags) {
         case payload_format::reader_stored:
-            out.write(data.data(), data.size());
+            // A window at a time: an entry of any size costs one window.
+            for (std::uint64_t at = 0; at < data.size();) {
+                const byte_view part = data.window(at, static_cast<std::size_t>(data.size() - at));
+                out.write(part.data(), part.size());
+                at += part.size();
+            }
             out.set_size(data.size());
             break;
         case payload_format::reader_lzma: packers::lzma_decode(data, &out, nullptr); break;
         default: unsupported_reader(entry.flags);
     }
+}
+
+void write_entry(byte_view image, const file_info& entry, packers::stream_writter_intf& out) {
+    view_source source(image);
+    write_entry(source, entry, out);
 }
 
 }  // namespace qzr::sfx

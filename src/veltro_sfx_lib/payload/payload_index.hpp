@@ -19,6 +19,8 @@ class payload_index {
 public:
     // Walks the whole payload; appends one "file" element per entry (in
     // payload order, duplicates included) to file_list.
+    payload_index(std::shared_ptr<byte_source> image, pugi::xml_node file_list,
+                  std::uint16_t image_magic = payload_format::own_image_magic);
     payload_index(const std::shared_ptr<const files::mapped_file_intf>& mapping, pugi::xml_node file_list,
                   std::uint16_t image_magic = payload_format::own_image_magic);
 
@@ -34,10 +36,12 @@ private:
 // The entry's content (stored bytes copied, LZMA decoded), digest checked.
 // Errors: 5 outside the view, 13 "Unsupported data reader (%d)", 13 "Fail
 // unpack data, wrong checksum (alias:%s, hash:%s)!", and the LZMA errors.
+std::vector<std::uint8_t> unpack_entry(byte_source& image, const file_info& entry);
 std::vector<std::uint8_t> unpack_entry(byte_view image, const file_info& entry);
 
-// Writes the entry's content to out: stored data in one write, LZMA data
-// chunk by chunk. The caller checks the digest of what was written.
+// Writes the entry's content to out a window at a time (stored data) or
+// chunk by chunk (LZMA data). The caller checks the digest of what was written.
+void write_entry(byte_source& image, const file_info& entry, packers::stream_writter_intf& out);
 void write_entry(byte_view image, const file_info& entry, packers::stream_writter_intf& out);
 
 // Raises the checksum error unless actual matches the entry's digest text

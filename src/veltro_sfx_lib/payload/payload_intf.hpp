@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/byte_view.hpp"
+#include "framework/byte_source.hpp"
 #include "veltro_sfx_lib/setup/placed_files.hpp"
 
 namespace qzr::sfx {
@@ -33,11 +33,10 @@ public:
         virtual std::shared_ptr<payload_intf> create(const std::wstring& program_path) const = 0;
     };
 
-    // The whole executable through the handle and mapping that every later
-    // read uses: its signature is checked over exactly these bytes, so a file
-    // swapped on disk after the check cannot reach the payload reader.
-    // Raises when the file could not be mapped as one view.
-    virtual byte_view image() const = 0;
+    // The whole executable through the handle that every later read uses:
+    // its signature is checked over exactly these bytes, so a file swapped
+    // on disk after the check cannot reach the payload reader.
+    virtual byte_source& image() = 0;
     // Reads the payload and writes its file list and mapping into the
     // hand-over document. Only after the image has been verified.
     virtual void load(veltro_info_intf& info) = 0;

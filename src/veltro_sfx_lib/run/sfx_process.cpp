@@ -161,13 +161,12 @@ std::uint32_t sfx_process::launch_setup_master(const std::wstring& master, const
     }
 }
 
-bool sfx_process::image_signed(const payload_intf& payload) const {
+bool sfx_process::image_signed(payload_intf& payload) const {
     bool is_signed = false;
     try {
-        const byte_view image = payload.image();
-        is_signed = f_.signature->create()->dsa_signed_block(image.data(), image.size());
+        is_signed = f_.signature->create()->dsa_signed_source(payload.image());
     } catch (const std::exception&) {
-        // An image that cannot be mapped as one view is not signed.
+        // An image that cannot be read is not signed.
     }
     return is_signed;
 }

@@ -81,7 +81,7 @@ public:
     const std::shared_ptr<value_holder_intf>& params() const noexcept { return params_; }
 
 private:
-    bool image_signed(const payload_intf& payload) const;
+    bool image_signed(payload_intf& payload) const;
     void show_splash(const std::wstring& title);
     void report_progress(std::uint8_t percent);
     std::uint32_t launch_setup_master(const std::wstring& master, const std::wstring& converted,

@@ -59,9 +59,15 @@ bool verify_signature::dsa_signed_handle(void* file) {
 }
 
 bool verify_signature::dsa_signed_block(const std::uint8_t* data, std::size_t size) {
+    if (!data) return false;
     view_source source(byte_view(data, size));
-    const bool ok = data && check_block(source, keys::default_key_set);
-    QZR_LOG_DEBUG(L"DSA for block with size '%d' verified with result '%d'", static_cast<std::int64_t>(size), ok ? 1 : 0);
+    return dsa_signed_source(source);
+}
+
+bool verify_signature::dsa_signed_source(byte_source& data) {
+    const bool ok = data.size() != 0 && check_block(data, keys::default_key_set);
+    QZR_LOG_DEBUG(L"DSA for block with size '%d' verified with result '%d'", static_cast<std::int64_t>(data.size()),
+                  ok ? 1 : 0);
     return ok;
 }
 

@@ -14,6 +14,7 @@ public:
 
     bool dsa_signed_handle(void* file) override;
     bool dsa_signed_block(const std::uint8_t* data, std::size_t size) override;
+    bool dsa_signed_source(byte_source& data) override;
     bool dsa_signed(const std::wstring& path) override;
     bool dsa_signed_any(const std::wstring& path) override;
 };

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "framework/byte_source.hpp"
+
 namespace qzr::sfx {
 
 class verify_signature_intf {
@@ -19,6 +21,9 @@ public:
     virtual bool dsa_signed_handle(void* file) = 0;
     // A memory block (a document), default key set.
     virtual bool dsa_signed_block(const std::uint8_t* data, std::size_t size) = 0;
+    // All of a source (the stub's own executable, read a window at a time),
+    // default key set.
+    virtual bool dsa_signed_source(byte_source& data) = 0;
     // A file by path, default key set; raises when it cannot be opened.
     virtual bool dsa_signed(const std::wstring& path) = 0;
     // A file by path, any known key.
