@@ -12,7 +12,8 @@ add_library(qzr_fmt STATIC "${QZR_DEPS_DIR}/fmt/src/format.cc")
 target_include_directories(qzr_fmt SYSTEM PUBLIC "${QZR_DEPS_DIR}/fmt/include")
 # Log lines never use locale-dependent formatting; keeping std::locale out
 # keeps the stub small.
-target_compile_definitions(qzr_fmt PUBLIC "FMT_STATIC_THOUSANDS_SEPARATOR=','")
+target_compile_definitions(qzr_fmt PUBLIC "FMT_STATIC_THOUSANDS_SEPARATOR=','"
+                           FMT_USE_FLOAT=0 FMT_USE_DOUBLE=0 FMT_USE_LONG_DOUBLE=0)
 
 add_library(qzr_pugixml STATIC "${QZR_DEPS_DIR}/pugixml/src/pugixml.cpp")
 target_include_directories(qzr_pugixml SYSTEM PUBLIC "${QZR_DEPS_DIR}/pugixml/src")
