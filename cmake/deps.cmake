@@ -8,6 +8,13 @@ foreach(dep fmt pugixml)
   endif()
 endforeach()
 
+# The third-party sources may be a link to a shared unpacked copy: their
+# real path is mapped like the checkout's.
+file(REAL_PATH "${QZR_DEPS_DIR}" QZR_REAL_DEPS_DIR)
+if(NOT QZR_REAL_DEPS_DIR STREQUAL QZR_DEPS_DIR)
+  add_compile_options(-ffile-prefix-map=${QZR_REAL_DEPS_DIR}/=.deps/src/)
+endif()
+
 add_library(qzr_fmt STATIC "${QZR_DEPS_DIR}/fmt/src/format.cc")
 target_include_directories(qzr_fmt SYSTEM PUBLIC "${QZR_DEPS_DIR}/fmt/include")
 # Log lines never use locale-dependent formatting; keeping std::locale out
