@@ -2,7 +2,7 @@
 # unpacked into .deps/src (never committed).
 set(QZR_DEPS_DIR "${CMAKE_SOURCE_DIR}/.deps/src" CACHE PATH "Unpacked third-party sources")
 
-foreach(dep fmt pugixml)
+foreach(dep pugixml xz)
   if(NOT EXISTS "${QZR_DEPS_DIR}/${dep}")
     message(FATAL_ERROR "${QZR_DEPS_DIR}/${dep} is missing: run scripts/bootstrap first")
   endif()
@@ -14,13 +14,6 @@ file(REAL_PATH "${QZR_DEPS_DIR}" QZR_REAL_DEPS_DIR)
 if(NOT QZR_REAL_DEPS_DIR STREQUAL QZR_DEPS_DIR)
   add_compile_options(-ffile-prefix-map=${QZR_REAL_DEPS_DIR}/=.deps/src/)
 endif()
-
-add_library(qzr_fmt STATIC "${QZR_DEPS_DIR}/fmt/src/format.cc")
-target_include_directories(qzr_fmt SYSTEM PUBLIC "${QZR_DEPS_DIR}/fmt/include")
-# Log lines never use locale-dependent formatting; keeping std::locale out
-# keeps the stub small.
-target_compile_definitions(qzr_fmt PUBLIC "FMT_STATIC_THOUSANDS_SEPARATOR=','"
-                           FMT_USE_FLOAT=0 FMT_USE_DOUBLE=0 FMT_USE_LONG_DOUBLE=0)
 
 add_library(qzr_pugixml STATIC "${QZR_DEPS_DIR}/pugixml/src/pugixml.cpp")
 target_include_directories(qzr_pugixml SYSTEM PUBLIC "${QZR_DEPS_DIR}/pugixml/src")
