@@ -27,6 +27,12 @@ set(ENABLE_NLS OFF CACHE BOOL "" FORCE)
 set(CREATE_XZ_SYMLINKS OFF CACHE BOOL "" FORCE)
 set(CREATE_LZMA_SYMLINKS OFF CACHE BOOL "" FORCE)
 add_subdirectory("${QZR_DEPS_DIR}/xz" "${CMAKE_BINARY_DIR}/xz" EXCLUDE_FROM_ALL SYSTEM)
+# Only LZMA1 is used, in both directions (LZMA-alone data and the raw LZMA1
+# streams of payloads): the other filters' coders, which the filter tables
+# would keep reachable in every image, are left out.
+get_directory_property(qzr_xz_defs DIRECTORY "${QZR_DEPS_DIR}/xz" COMPILE_DEFINITIONS)
+list(FILTER qzr_xz_defs EXCLUDE REGEX "^HAVE_(DE|EN)CODER_(ARM|ARMTHUMB|ARM64|DELTA|IA64|LZMA2|POWERPC|SPARC|X86)$")
+set_property(DIRECTORY "${QZR_DEPS_DIR}/xz" PROPERTY COMPILE_DEFINITIONS "${qzr_xz_defs}")
 # The xz build keeps its public headers private; expose them (and never the
 # host's copy) to our code.
 add_library(qzr_lzma INTERFACE)
