@@ -143,6 +143,16 @@ void format_floating(std::wstring& out, const conversion& sp, const format_arg* 
 
 }  // namespace
 
+std::wstring decimal(std::uint64_t v) { return digits(v, 10, false); }
+
+std::wstring decimal(std::int64_t v) {
+    // The magnitude of the most negative value does not fit its own type.
+    const std::uint64_t mag = v < 0 ? ~static_cast<std::uint64_t>(v) + 1 : static_cast<std::uint64_t>(v);
+    std::wstring text = digits(mag, 10, false);
+    if (v < 0) text.insert(text.begin(), L'-');
+    return text;
+}
+
 std::wstring vformat(std::wstring_view fmt, std::span<const format_arg> args) {
     std::wstring out;
     out.reserve(fmt.size() + 16 * args.size());

@@ -82,4 +82,16 @@ std::string format_utf8(const char* fmt, const A&... args) {
     return format(fmt, args...);
 }
 
+// An integer's decimal digits, as std::to_wstring writes them. That one goes
+// through the C runtime's wide printf, a second formatting engine in the
+// image for nothing but integers.
+std::wstring decimal(std::int64_t v);
+std::wstring decimal(std::uint64_t v);
+template <class T>
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool>)
+std::wstring decimal(T v) {
+    if constexpr (std::is_signed_v<T>) return decimal(static_cast<std::int64_t>(v));
+    else return decimal(static_cast<std::uint64_t>(v));
+}
+
 }  // namespace qzr::text

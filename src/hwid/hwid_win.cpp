@@ -16,6 +16,7 @@
 
 #include "environment/os_info.hpp"
 #include "framework/hex.hpp"
+#include "framework/text_format.hpp"
 #include "win/handle.hpp"
 
 namespace qzr::hwid {
@@ -42,7 +43,7 @@ win::file_handle open_device(const std::wstring& path, DWORD access) {
                                           OPEN_EXISTING, 0, nullptr));
 }
 
-std::wstring physical_drive_path(std::uint32_t disk) { return L"\\\\.\\PhysicalDrive" + std::to_wstring(disk); }
+std::wstring physical_drive_path(std::uint32_t disk) { return L"\\\\.\\PhysicalDrive" + text::decimal(disk); }
 
 // A control request whose answer is at most out_size bytes; the byte count
 // returned, or nothing when the device refused.
@@ -154,7 +155,7 @@ std::pair<std::uint32_t, BYTE> scsi_port_and_target(std::uint32_t disk) {
 
 std::string scsi_miniport_method(std::uint32_t disk) {
     const auto [port, target] = scsi_port_and_target(disk);
-    const auto device = open_device(L"\\\\.\\Scsi" + std::to_wstring(port) + L":", GENERIC_READ | GENERIC_WRITE);
+    const auto device = open_device(L"\\\\.\\Scsi" + text::decimal(port) + L":", GENERIC_READ | GENERIC_WRITE);
     if (!device) return {};
 
     // One buffer both ways: the header, then the request, which the answer

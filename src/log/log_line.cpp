@@ -1,10 +1,10 @@
 #include "log/log_line.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
-
-#include <fmt/format.h>
 
 #include "framework/hex.hpp"
 #include "framework/md5.hpp"
@@ -20,6 +20,30 @@ constexpr std::string_view level_names[] = {"debug", "block", "info", "fnction",
 constexpr std::string_view file_name_salt = "5B1E0A47C93D26F8A0E4B7319DC2F65A";
 
 constexpr std::string_view project_folder = "projects\\veltro\\";
+
+// Text left-aligned in a column at least width characters wide; a character
+// is a UTF-8 code point, and longer text is never cut.
+void append_column(std::string& out, std::string_view text, std::size_t width) {
+    out += text;
+    std::size_t chars = 0;
+    for (const char c : text) chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (chars < width) out.append(width - chars, ' ');
+}
+
+// A number right-aligned in a column at least width wide: padded with spaces
+// in front, or with zeros between the sign and the digits.
+void append_number(std::string& out, std::int64_t value, std::size_t width, char fill) {
+    char buffer[24];
+    const char* end = std::to_chars(std::begin(buffer), std::end(buffer), value).ptr;
+    std::string_view digits(buffer, static_cast<std::size_t>(end - buffer));
+    const std::size_t pad = digits.size() < width ? width - digits.size() : 0;
+    if (fill == '0' && value < 0) {
+        out += '-';
+        digits.remove_prefix(1);
+    }
+    out.append(pad, fill);
+    out += digits;
+}
 
 }  // namespace
 
@@ -109,11 +133,37 @@ std::string format_line(const event& ev) {
         std::string_view msg = ev.message;
         while (msg.starts_with('\n')) msg.remove_prefix(1);
         const auto first_end = msg.find('\n');
-        std::string line = fmt::format(
-            "[{}] [{:7}] [{:11}] [{:5}:{:5}] [{:6}:{:4}] {}",
-            fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}", t->year, t->month, t->day, t->hour, t->minute,
-                        t->second, t->millisecond),
-            level_name(ev.level), tag, ev.process_id, ev.thread_id, fid, ev.source.line, msg.substr(0, first_end));
+        // [time] [level  ] [tag        ] [pid  :tid  ] [fileid:line] message
+        std::string line;
+        line.reserve(header_width + msg.size() + 2);
+        line += '[';
+        append_number(line, t->year, 4, '0');
+        line += '-';
+        append_number(line, t->month, 2, '0');
+        line += '-';
+        append_number(line, t->day, 2, '0');
+        line += ' ';
+        append_number(line, t->hour, 2, '0');
+        line += ':';
+        append_number(line, t->minute, 2, '0');
+        line += ':';
+        append_number(line, t->second, 2, '0');
+        line += '.';
+        append_number(line, t->millisecond, 3, '0');
+        line += "] [";
+        append_column(line, level_name(ev.level), 7);
+        line += "] [";
+        append_column(line, tag, 11);
+        line += "] [";
+        append_number(line, ev.process_id, 5, ' ');
+        line += ':';
+        append_number(line, ev.thread_id, 5, ' ');
+        line += "] [";
+        append_column(line, fid, 6);
+        line += ':';
+        append_number(line, ev.source.line, 4, ' ');
+        line += "] ";
+        line += msg.substr(0, first_end);
         if (first_end != std::string_view::npos) {
             std::string_view rest = msg.substr(first_end + 1);
             while (!rest.empty()) {

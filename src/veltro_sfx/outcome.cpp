@@ -53,7 +53,7 @@ failure_outcome classify_failure(const std::exception_ptr& failure) {
         return make(ex::sfx_invalid_signature_code, box::general, e.code(), text_of(e));
     } catch (const ex::download_file_fail& e) {
         auto o = make(ex::download_fail_exit_code, box::download, e.code(), L"@Sfx_Download_Fail");
-        o.argument = std::to_wstring(static_cast<std::uint32_t>(e.code()));
+        o.argument = text::decimal(static_cast<std::uint32_t>(e.code()));
         return o;
     } catch (const ex::missign_sfx_file&) {
         return make(ex::missing_sfx_exit_code, box::general, ex::missing_sfx_exit_code, L"@Sfx_MissingSfx");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
 #include <string>
 
@@ -54,6 +55,22 @@ TEST(TextFormat, WindowsIntegerWidthsAndPadding) {
     EXPECT_EQ(text::format(L"%016llx", 0x1234ULL), L"0000000000001234");
     EXPECT_EQ(text::format(L"[%-5d|%5d]", 42, -42), L"[42   |  -42]");
     EXPECT_EQ(text::format(L"0x%08x (%d)", 44024, 44024), L"0x0000abf8 (44024)");
+}
+
+TEST(TextFormat, DecimalWritesWhatToWstringWrites) {
+    constexpr auto i64_min = std::numeric_limits<std::int64_t>::min();
+    constexpr auto i64_max = std::numeric_limits<std::int64_t>::max();
+    constexpr auto u64_max = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(text::decimal(i64_min), std::to_wstring(i64_min));
+    EXPECT_EQ(text::decimal(i64_max), std::to_wstring(i64_max));
+    EXPECT_EQ(text::decimal(u64_max), L"18446744073709551615");
+    EXPECT_EQ(text::decimal(0), L"0");
+    EXPECT_EQ(text::decimal(-1), L"-1");
+    EXPECT_EQ(text::decimal(std::numeric_limits<std::int32_t>::min()), L"-2147483648");
+    // Narrow types are numbers, never characters; unsigned ones never negative.
+    EXPECT_EQ(text::decimal(static_cast<unsigned char>(200)), L"200");
+    EXPECT_EQ(text::decimal(static_cast<std::int8_t>(-128)), L"-128");
+    EXPECT_EQ(text::decimal(0xFFFFFFFFu), L"4294967295");
 }
 
 TEST(TextFormat, StringsOfBothWidthsAndHostileFormats) {

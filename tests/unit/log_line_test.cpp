@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -27,6 +28,18 @@ TEST(LogLine, ExactLayout) {
     EXPECT_EQ(format_line(make_event(level_info, "SFX started")),
               "[2024-02-29 13:05:09.123] [info   ] [vsfx       ] [ 1234:56789] [ABCDEF:  42] SFX started\r\n");
     EXPECT_EQ(format_line(make_event(level_warning, "w")).substr(26, 10), "[warning] ");
+}
+
+TEST(LogLine, ColumnsWidenForLongValuesAndCountCharactersNotBytes) {
+    auto ev = make_event(level_info, "m");
+    ev.process_id = 4294967295u;
+    ev.thread_id = 7;
+    ev.source.line = -7;
+    std::memcpy(ev.source.tag, "\xC3\xA9t\xC3\xA9", 6);  // three characters in five bytes
+    EXPECT_EQ(format_line(ev),
+              "[2024-02-29 13:05:09.123] [info   ] [\xC3\xA9t\xC3\xA9        ] [4294967295:    7] [ABCDEF:  -7] m\r\n");
+    ev.time = 70000;  // 7 ms after the epoch: every field zero-padded
+    EXPECT_EQ(format_line(ev).substr(0, 25), "[1601-01-01 00:00:00.007]");
 }
 
 TEST(LogLine, LevelNames) {

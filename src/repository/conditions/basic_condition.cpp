@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "framework/errors.hpp"
+#include "framework/text_format.hpp"
 #include "log/logger.hpp"
 
 namespace qzr::repository::conditions {
@@ -141,7 +142,7 @@ void write(pugi::xml_node node, const wchar_t* name, const std::optional<bool>& 
 }
 
 void write(pugi::xml_node node, const wchar_t* name, const std::optional<std::int32_t>& value) {
-    if (value) node.append_attribute(name) = std::to_wstring(*value).c_str();
+    if (value) node.append_attribute(name) = text::decimal(*value).c_str();
 }
 
 }  // namespace attributes

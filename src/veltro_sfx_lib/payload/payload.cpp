@@ -49,7 +49,7 @@ void payload::load(veltro_info_intf& info) {
         QZR_LOG_WARNING(L"Get file size of SFX fail %d", static_cast<std::int32_t>(::GetLastError()));
         size.QuadPart = 0;
     }
-    mapping_sfx.append_child(L"size").text().set(std::to_wstring(size.QuadPart).c_str());
+    mapping_sfx.append_child(L"size").text().set(text::decimal(size.QuadPart).c_str());
     info.add_node(mapping_sfx);
 }
 

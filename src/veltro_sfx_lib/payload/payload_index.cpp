@@ -2,6 +2,7 @@
 
 #include "framework/digest.hpp"
 #include "framework/lzma_codec.hpp"
+#include "framework/text_format.hpp"
 #include "log/logger.hpp"
 
 namespace qzr::sfx {
@@ -29,10 +30,10 @@ payload_index::payload_index(std::shared_ptr<byte_source> image, pugi::xml_node 
         auto file = file_list.append_child(L"file");
         add_text(file, L"alias", f.alias);
         add_text(file, L"sha-256", f.sha);
-        add_text(file, L"offset", std::to_wstring(f.offset));
-        add_text(file, L"size", std::to_wstring(f.size));
-        add_text(file, L"timestamp", std::to_wstring(f.timestamp));
-        add_text(file, L"flags", std::to_wstring(f.flags));
+        add_text(file, L"offset", text::decimal(f.offset));
+        add_text(file, L"size", text::decimal(f.size));
+        add_text(file, L"timestamp", text::decimal(f.timestamp));
+        add_text(file, L"flags", text::decimal(f.flags));
         if (!f.alias.empty()) {
             if (by_alias_.count(f.alias)) QZR_LOG_INFO(L"file alias = '%s' packed in payload twice, overriding", f.alias);
             by_alias_[f.alias] = f;

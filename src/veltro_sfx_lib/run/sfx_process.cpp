@@ -1,6 +1,7 @@
 #include "veltro_sfx_lib/run/sfx_process.hpp"
 
 #include "framework/path.hpp"
+#include "framework/text_format.hpp"
 #include "log/logger.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/setup/placed_files.hpp"
@@ -138,7 +139,7 @@ std::uint32_t sfx_process::launch_setup_master(const std::wstring& master, const
         m.get_or_add(params_->get_bool(keys::clear, false) ? L"clear" : L"install");
         if (!converted.empty()) m.merge(command_line(converted, false));
         if (params_->get_bool(keys::silent, false) && !m.has(L"silent")) m.add_or_replace(L"silent", L"");
-        if (splash_) m.add_or_replace(L"sssid", std::to_wstring(f_.host->current_process_id()));
+        if (splash_) m.add_or_replace(L"sssid", text::decimal(f_.host->current_process_id()));
         if (proxy_ && proxy_->has_settings()) {
             const std::wstring proxy_ini = path::join(tmp, L"proxy.ini");
             if (const std::uint32_t code = proxy_->settings().save(proxy_ini)) {
@@ -184,7 +185,7 @@ void sfx_process::show_splash(const std::wstring& title) {
 
 void sfx_process::report_progress(std::uint8_t percent) {
     if (!splash_) return;
-    splash_->set_text(title_ + L"... " + std::to_wstring(percent) + L"%");
+    splash_->set_text(title_ + L"... " + text::decimal(percent) + L"%");
     splash_->set_progress(percent);
 }
 

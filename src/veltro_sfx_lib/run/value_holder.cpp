@@ -4,6 +4,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "framework/text_format.hpp"
+
 namespace qzr::sfx {
 
 std::int32_t stoi_checked(const std::wstring& text) {
@@ -37,7 +39,7 @@ void value_holder::set(const std::wstring& key, const wchar_t* value) { set(key,
 
 void value_holder::set_bool(const std::wstring& key, bool value) { set(key, value ? L"1" : L"0"); }
 
-void value_holder::set_int(const std::wstring& key, std::int32_t value) { set(key, std::to_wstring(value)); }
+void value_holder::set_int(const std::wstring& key, std::int32_t value) { set(key, text::decimal(value)); }
 
 std::wstring value_holder::get(const std::wstring& key, const std::wstring& def) const {
     std::lock_guard<std::mutex> guard(lock_);
