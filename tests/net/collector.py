@@ -46,6 +46,8 @@ import threading
 import time
 import urllib.parse
 
+from tls_attempt import opens_with_tls
+
 MAX_BODY = 16 << 20
 
 SCHEMA = """CREATE TABLE IF NOT EXISTS events (
@@ -133,15 +135,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         raise AttributeError(name)
 
     def handle_one_request(self):
-        # A TLS handshake holds no request line, and waiting for one would
-        # hold the client until its time-out. The attempt goes on record
-        # (method TLS, no path) and the connection closes.
-        try:
-            first = self.rfile.peek(1)[:1]
-        except OSError:
+        # A TLS attempt goes on record (method TLS, no path) and the
+        # connection closes.
+        tls = opens_with_tls(self)
+        if tls is None:
             self.close_connection = True
             return
-        if first == b"\x16":
+        if tls:
             self.command, self.path = "TLS", ""
             self.record(b"")
             with Handler.lock:

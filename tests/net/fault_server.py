@@ -36,6 +36,8 @@ import threading
 import time
 import urllib.parse
 
+from tls_attempt import opens_with_tls
+
 PATTERN = bytes((i * 7 + 3) % 251 for i in range(65536))
 
 
@@ -64,15 +66,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return before
 
     def handle_one_request(self):
-        # A TLS handshake holds no request line: waiting for one would hold
-        # the client until its time-out. The attempt reached the server all
-        # the same, so it counts.
-        try:
-            first = self.rfile.peek(1)[:1]
-        except OSError:
+        # A TLS attempt reached the server all the same, so it counts.
+        tls = opens_with_tls(self)
+        if tls is None:
             self.close_connection = True
             return
-        if first == b"\x16":
+        if tls:
             self.count("TLS")
             self.close_connection = True
             return

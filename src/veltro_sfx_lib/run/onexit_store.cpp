@@ -30,23 +30,18 @@ std::unique_ptr<onexit_cookie> onexit_store::take_latest(const void* module, boo
 }
 
 // Each action runs outside the lock: it may register or unload in turn.
-std::size_t onexit_store::run_module(const void* module) noexcept {
+std::size_t onexit_store::run_latest_first(const void* module, bool all) noexcept {
     std::size_t count = 0;
-    while (const auto cookie = take_latest(module, false)) {
+    while (const auto cookie = take_latest(module, all)) {
         cookie->action();
         ++count;
     }
     return count;
 }
 
-std::size_t onexit_store::run_all() noexcept {
-    std::size_t count = 0;
-    while (const auto cookie = take_latest(nullptr, true)) {
-        cookie->action();
-        ++count;
-    }
-    return count;
-}
+std::size_t onexit_store::run_module(const void* module) noexcept { return run_latest_first(module, false); }
+
+std::size_t onexit_store::run_all() noexcept { return run_latest_first(nullptr, true); }
 
 std::size_t onexit_store::size() const {
     const std::lock_guard guard(lock_);

@@ -34,6 +34,7 @@ public:
 private:
     // Takes out the latest action of module (any module when all).
     std::unique_ptr<onexit_cookie> take_latest(const void* module, bool all);
+    std::size_t run_latest_first(const void* module, bool all) noexcept;
 
     mutable std::mutex lock_;
     std::vector<std::unique_ptr<onexit_cookie>> actions_;
