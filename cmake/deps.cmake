@@ -18,6 +18,9 @@ endif()
 add_library(qzr_pugixml STATIC "${QZR_DEPS_DIR}/pugixml/src/pugixml.cpp")
 target_include_directories(qzr_pugixml SYSTEM PUBLIC "${QZR_DEPS_DIR}/pugixml/src")
 target_compile_definitions(qzr_pugixml PUBLIC PUGIXML_WCHAR_MODE PUGIXML_NO_STL)
+if(WIN32)
+  target_compile_options(qzr_pugixml PRIVATE -include "${CMAKE_CURRENT_LIST_DIR}/pugixml_msvcrt_numbers.h")
+endif()
 
 # liblzma from the xz sources: LZMA-alone decoding in the stub, encoding in
 # the packer.

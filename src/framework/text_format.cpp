@@ -1,6 +1,9 @@
 #include "framework/text_format.hpp"
 
-#include <cstdio>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "framework/utf.hpp"
 
@@ -129,16 +132,125 @@ void format_pointer(std::wstring& out, const conversion& sp, const format_arg* a
     pad_and_append(out, sp, {}, body, false);
 }
 
+// Unsigned integers of any length, 32-bit limbs, least significant first:
+// just what exact decimal digits of a double need.
+using big = std::vector<std::uint32_t>;
+
+void multiply_small(big& n, std::uint32_t factor) {
+    std::uint64_t carry = 0;
+    for (std::uint32_t& limb : n) {
+        carry += std::uint64_t{limb} * factor;
+        limb = static_cast<std::uint32_t>(carry);
+        carry >>= 32;
+    }
+    if (carry) n.push_back(static_cast<std::uint32_t>(carry));
+}
+
+std::uint32_t divide_small(big& n, std::uint32_t divisor) {
+    std::uint64_t rest = 0;
+    for (std::size_t i = n.size(); i-- > 0;) {
+        rest = (rest << 32) | n[i];
+        n[i] = static_cast<std::uint32_t>(rest / divisor);
+        rest %= divisor;
+    }
+    while (!n.empty() && n.back() == 0) n.pop_back();
+    return static_cast<std::uint32_t>(rest);
+}
+
+bool bit_at(const big& n, std::size_t i) { return i / 32 < n.size() && ((n[i / 32] >> (i % 32)) & 1); }
+
+bool any_bit_below(const big& n, std::size_t i) {
+    for (std::size_t limb = 0; limb < n.size() && limb * 32 < i; ++limb) {
+        const std::size_t in_limb = std::min<std::size_t>(32, i - limb * 32);
+        const std::uint32_t mask = in_limb == 32 ? ~0u : ((1u << in_limb) - 1);
+        if (n[limb] & mask) return true;
+    }
+    return false;
+}
+
+void shift_left(big& n, std::size_t s) {
+    n.insert(n.begin(), s / 32, 0);
+    if (s % 32 == 0) return;
+    std::uint32_t carry = 0;
+    for (std::uint32_t& limb : n) {
+        const std::uint32_t next = limb >> (32 - s % 32);
+        limb = (limb << (s % 32)) | carry;
+        carry = next;
+    }
+    if (carry) n.push_back(carry);
+}
+
+void shift_right(big& n, std::size_t s) {
+    if (s / 32 >= n.size()) {
+        n.clear();
+        return;
+    }
+    n.erase(n.begin(), n.begin() + static_cast<std::ptrdiff_t>(s / 32));
+    if (s % 32 != 0) {
+        for (std::size_t i = 0; i < n.size(); ++i) {
+            const std::uint32_t high = i + 1 < n.size() ? n[i + 1] << (32 - s % 32) : 0;
+            n[i] = (n[i] >> (s % 32)) | high;
+        }
+    }
+    while (!n.empty() && n.back() == 0) n.pop_back();
+}
+
+// The digits of |v| with `precision` digits after the point, as a correctly
+// rounding printf writes them for "%.*f": a double is exactly m * 2^e, so
+// m * 10^precision * 2^e is computed exactly and rounded half to even.
+std::wstring fixed_point(double v, int precision) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    std::uint64_t mantissa = bits & ((std::uint64_t{1} << 52) - 1);
+    if (biased != 0) mantissa |= std::uint64_t{1} << 52;
+    const int exponent = (biased == 0 ? 1 : biased) - 1075;
+
+    big n{static_cast<std::uint32_t>(mantissa), static_cast<std::uint32_t>(mantissa >> 32)};
+    for (int i = 0; i < precision; ++i) multiply_small(n, 10);
+    if (exponent >= 0) {
+        shift_left(n, static_cast<std::size_t>(exponent));
+    } else {
+        const auto s = static_cast<std::size_t>(-exponent);
+        const bool half = bit_at(n, s - 1);
+        const bool beyond_half = any_bit_below(n, s - 1);
+        const bool odd = bit_at(n, s);
+        shift_right(n, s);
+        if (half && (beyond_half || odd)) {
+            if (n.empty()) n.push_back(0);
+            n.push_back(0);
+            for (std::uint32_t& limb : n)
+                if (++limb != 0) break;
+            while (!n.empty() && n.back() == 0) n.pop_back();
+        }
+    }
+
+    std::wstring digits;  // least significant first
+    while (!n.empty()) {
+        std::uint32_t group = divide_small(n, 1000000000);
+        for (int i = 0; i < 9; ++i, group /= 10) digits.push_back(static_cast<wchar_t>(L'0' + group % 10));
+    }
+    while (digits.size() > 1 && digits.back() == L'0') digits.pop_back();
+    if (digits.size() < static_cast<std::size_t>(precision) + 1) digits.resize(static_cast<std::size_t>(precision) + 1, L'0');
+    std::wstring out(digits.rbegin(), digits.rend());
+    if (precision > 0) out.insert(out.size() - static_cast<std::size_t>(precision), 1, L'.');
+    return out;
+}
+
 void format_floating(std::wstring& out, const conversion& sp, const format_arg* a) {
     double v = 0;
     if (a) v = a->k == format_arg::kind::floating ? a->d : static_cast<double>(as_signed(*a, 64));
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", sp.precision < 0 ? 6 : std::min(sp.precision, 30), v);
-    std::wstring body = utf::from_utf8(buf);
     std::wstring prefix;
-    if (!body.empty() && body[0] == L'-') { prefix = L"-"; body.erase(0, 1); }
+    if (std::signbit(v)) prefix = L"-";
     else if (sp.plus) prefix = L"+";
-    pad_and_append(out, sp, prefix, body, true);
+    std::wstring body;
+    if (std::isnan(v)) body = L"nan";
+    else if (std::isinf(v)) body = L"inf";
+    else body = fixed_point(std::fabs(v), sp.precision < 0 ? 6 : std::min(sp.precision, 30));
+    // Unlike an integer's, a number's precision leaves the '0' flag in force.
+    conversion padding = sp;
+    padding.precision = -1;
+    pad_and_append(out, padding, prefix, body, std::isfinite(v));
 }
 
 }  // namespace

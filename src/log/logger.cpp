@@ -126,6 +126,54 @@ ILogger* logger() noexcept {
     return m ? &m->logger() : nullptr;
 }
 
+namespace detail {
+
+bool enabled(unsigned level) noexcept {
+    ILogger* lg = logger();
+    return lg && lg->is_enabled(level);
+}
+
+namespace {
+
+template <class C>
+void write_any(unsigned level, const char* tag, const char* file, int line, const C* fmt,
+               std::span<const text::format_arg> args) noexcept {
+    ILogger* lg = logger();
+    if (!lg) return;
+    try {
+        const C empty[1] = {};
+        std::string message;
+        if constexpr (sizeof(C) == 1) message = text::vformat(std::string_view(fmt ? fmt : empty), args);
+        else message = text::format_utf8_v(std::wstring_view(fmt ? fmt : empty), args);
+        lg->log(level, make_source(tag, file_id_of_source(file), line), message);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+void write(unsigned level, const char* tag, const char* file, int line, const char* fmt,
+           std::span<const text::format_arg> args) noexcept {
+    write_any(level, tag, file, line, fmt, args);
+}
+
+void write(unsigned level, const char* tag, const char* file, int line, const wchar_t* fmt,
+           std::span<const text::format_arg> args) noexcept {
+    write_any(level, tag, file, line, fmt, args);
+}
+
+void write_exception(const char* tag, const char* file, int line, const std::exception& e) noexcept {
+    if (!enabled(level_error)) return;
+    try {
+        const std::string text = logger()->describe_exception(e);
+        const text::format_arg arg(text);
+        write(level_error, tag, file, line, "%s", std::span<const text::format_arg>(&arg, 1));
+    } catch (...) {
+    }
+}
+
+}  // namespace detail
+
 scoped_context::scoped_context(std::string context) : previous_(std::move(t_context)) { t_context = std::move(context); }
 scoped_context::~scoped_context() { t_context = std::move(previous_); }
 const std::string& current_context() noexcept { return t_context; }

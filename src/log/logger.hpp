@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,6 +101,26 @@ private:
 // The process-wide logger, or null once it is gone.
 ILogger* logger() noexcept;
 
+namespace detail {
+
+// What a log call compiles to: a test of the level, the arguments listed,
+// one call. Formatting, the source file's identifier and the failures of
+// either stay in here and never reach the caller.
+bool enabled(unsigned level) noexcept;
+void write(unsigned level, const char* tag, const char* file, int line, const char* fmt,
+           std::span<const text::format_arg> args) noexcept;
+void write(unsigned level, const char* tag, const char* file, int line, const wchar_t* fmt,
+           std::span<const text::format_arg> args) noexcept;
+void write_exception(const char* tag, const char* file, int line, const std::exception& e) noexcept;
+
+template <class C, class... A>
+void write_f(unsigned level, const char* tag, const char* file, int line, const C* fmt, const A&... args) noexcept {
+    const text::format_arg list[] = {text::format_arg(args)..., text::format_arg(0)};
+    write(level, tag, file, line, fmt, std::span<const text::format_arg>(list, sizeof...(A)));
+}
+
+}  // namespace detail
+
 // A context kept per thread and put in front of every message of that thread.
 class scoped_context {
 public:
@@ -124,12 +145,10 @@ std::uint32_t current_thread_id() noexcept;
 #define QZR_LOG_TAG "vsfx"
 #endif
 
-#define QZR_LOG(lvl, ...)                                                                              \
-    do {                                                                                               \
-        if (auto* qzr_lg_ = ::qzr::log::logger(); qzr_lg_ && qzr_lg_->is_enabled(lvl)) {               \
-            static const ::qzr::log::file_id qzr_fid_ = ::qzr::log::file_id_of_source(__FILE__);       \
-            qzr_lg_->logf(lvl, ::qzr::log::make_source(QZR_LOG_TAG, qzr_fid_, __LINE__), __VA_ARGS__); \
-        }                                                                                              \
+#define QZR_LOG(lvl, ...)                                                                      \
+    do {                                                                                       \
+        if (::qzr::log::detail::enabled(lvl))                                                  \
+            ::qzr::log::detail::write_f(lvl, QZR_LOG_TAG, __FILE__, __LINE__, __VA_ARGS__);     \
     } while (0)
 
 #define QZR_LOG_DEBUG(...) QZR_LOG(::qzr::log::level_debug, __VA_ARGS__)
@@ -140,11 +159,4 @@ std::uint32_t current_thread_id() noexcept;
 #define QZR_LOG_FATAL(...) QZR_LOG(::qzr::log::level_fatal, __VA_ARGS__)
 
 // Logs an exception at error level, described as describe_exception does.
-#define QZR_LOG_EXCEPTION(e)                                                                       \
-    do {                                                                                           \
-        if (auto* qzr_lg_ = ::qzr::log::logger(); qzr_lg_ && qzr_lg_->is_enabled(::qzr::log::level_error)) { \
-            static const ::qzr::log::file_id qzr_fid_ = ::qzr::log::file_id_of_source(__FILE__);   \
-            qzr_lg_->logf(::qzr::log::level_error, ::qzr::log::make_source(QZR_LOG_TAG, qzr_fid_, __LINE__), "%s", \
-                          qzr_lg_->describe_exception(e));                                         \
-        }                                                                                          \
-    } while (0)
+#define QZR_LOG_EXCEPTION(e) ::qzr::log::detail::write_exception(QZR_LOG_TAG, __FILE__, __LINE__, e)

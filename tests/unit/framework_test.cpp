@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <set>
 #include <string>
@@ -13,6 +16,7 @@
 #include "framework/text_format.hpp"
 #include "framework/utf.hpp"
 #include "framework/uuid.hpp"
+#include "framework/xml_path.hpp"
 
 using namespace qzr;
 
@@ -57,6 +61,37 @@ TEST(TextFormat, WindowsIntegerWidthsAndPadding) {
     EXPECT_EQ(text::format(L"0x%08x (%d)", 44024, 44024), L"0x0000abf8 (44024)");
 }
 
+TEST(TextFormat, FixedPointDigitsAreExactlyRounded) {
+    // The host's printf rounds the exact binary value half to even; the
+    // formatter must give the same digits for every kind of double.
+    const auto host = [](double v, int precision) {
+        char buf[2048];
+        std::snprintf(buf, sizeof buf, "%.*f", precision, v);
+        return utf::from_utf8(buf);
+    };
+    std::vector<double> values{0.0,  -0.0,    0.5,   1.5,    2.5,     0.125, 0.375, 1e-300, 5e-324,
+                               1e22, 1.7e308, 0.045, 2.675, 123.456, -9.995, 1e-7,  0.1,    1.0 / 3};
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (int i = 0; i < 3000; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        double v;
+        std::uint64_t bits = state;
+        std::memcpy(&v, &bits, sizeof v);
+        if (std::isfinite(v)) values.push_back(v);
+        values.push_back(static_cast<double>(state % 100000000) / 4096.0);  // ties at small precisions
+    }
+    for (const double v : values)
+        for (const int precision : {0, 1, 2, 3, 6, 17, 30}) {
+            const std::wstring spec = L"%." + std::to_wstring(precision) + L"f";
+            ASSERT_EQ(text::format(spec.c_str(), v), host(v, precision)) << precision;
+        }
+    EXPECT_EQ(text::format(L"%f", 1.5), L"1.500000");
+    EXPECT_EQ(text::format(L"[%6.4lf|%-9.2f|%+.1f|%08.3f]", 3.14159265, 2.5, 2.25, -1.5),
+              L"[3.1416|2.50     |+2.2|-001.500]");
+    EXPECT_EQ(text::format(L"%f|%f", std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()),
+              L"inf|-inf");
+}
+
 TEST(TextFormat, DecimalWritesWhatToWstringWrites) {
     constexpr auto i64_min = std::numeric_limits<std::int64_t>::min();
     constexpr auto i64_max = std::numeric_limits<std::int64_t>::max();
@@ -81,6 +116,34 @@ TEST(TextFormat, StringsOfBothWidthsAndHostileFormats) {
     EXPECT_EQ(text::format(L"a%sb%dc"), L"abc");
     EXPECT_EQ(text::format(L"%q %% %", 1), L"%q % %");
     EXPECT_EQ(text::format(L"%.3s", L"abcdef"), L"abc");
+}
+
+// The fixed paths the stub reads follow path-query rules: every element of
+// a name at each step counts, the first in document order wins.
+TEST(XmlPath, WalksEveryBranchInDocumentOrder) {
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(L"<r><a><c>0</c></a><a><b>1</b><b>2</b></a><x><b>no</b></x><a><b>3</b></a></r>"
+                                L"<r><a><b>4</b></a></r>"));
+    EXPECT_STREQ(xml::first_along(doc, {L"r", L"a", L"b"}).text().get(), L"1");
+    std::wstring seen;
+    xml::each_along(doc, {L"r", L"a", L"b"}, [&](pugi::xml_node n) {
+        seen += n.text().get();
+        return true;
+    });
+    EXPECT_EQ(seen, L"1234");
+    seen.clear();
+    xml::each_along(doc, {L"r", L"a", L"b"}, [&](pugi::xml_node n) {
+        seen += n.text().get();
+        return seen.size() < 2;
+    });
+    EXPECT_EQ(seen, L"12");
+    EXPECT_FALSE(xml::first_along(doc, {L"r", L"b"}));
+    EXPECT_FALSE(xml::first_along(doc, {L"r", L"a", L"b", L"z"}));
+
+    ASSERT_TRUE(doc.load_string(L"<name>ve<i>l<!--c-->t</i>ro<![CDATA[.exe]]></name>", pugi::parse_default | pugi::parse_comments));
+    std::wstring value;
+    xml::append_string_value(doc.first_child(), value);
+    EXPECT_EQ(value, L"veltro.exe");
 }
 
 TEST(Path, ExactlyOneSeparatorAtTheSeam) {

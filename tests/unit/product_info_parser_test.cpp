@@ -119,6 +119,15 @@ TEST_F(ProductInfo, ArmFlagNeedsBothTestsAnywhere) {
     auto q = parser();
     q->parse_data(bytes_of("<product-info><file><name>setup.exe</name></file><os platform='arm64'/></product-info>"));
     EXPECT_FALSE(q->get_product_info().arm64);
+    // The name's whole text counts, and only the file's first name.
+    auto split = parser();
+    split->parse_data(bytes_of("<product-info><file><name>velt<b>ro</b><![CDATA[.exe]]></name></file>"
+                               "<os platform='x64'/><os platform='arm64'/></product-info>"));
+    EXPECT_TRUE(split->get_product_info().arm64);
+    auto second = parser();
+    second->parse_data(bytes_of("<product-info><file><name>a.exe</name><name>veltro.exe</name></file>"
+                                "<os platform='arm64'/></product-info>"));
+    EXPECT_FALSE(second->get_product_info().arm64);
 }
 
 TEST_F(ProductInfo, SilentVariable) {

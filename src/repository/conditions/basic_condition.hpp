@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -78,7 +77,7 @@ private:
 
 class basic_factory {
 public:
-    using creator = std::function<std::unique_ptr<basic_condition>()>;
+    using creator = std::unique_ptr<basic_condition> (*)();
 
     // A kind whose result is the negation of T's, with T's loading, errors
     // and short-circuits.

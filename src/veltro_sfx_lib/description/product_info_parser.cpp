@@ -2,6 +2,7 @@
 
 #include "framework/errors.hpp"
 #include "framework/file_writer.hpp"
+#include "framework/xml_path.hpp"
 #include "log/logger.hpp"
 #include "repository/conditions/condition_kinds.hpp"
 #include "veltro_sfx_lib/run/command_line.hpp"
@@ -10,6 +11,33 @@
 namespace qzr::sfx {
 
 namespace rc = repository::conditions;
+
+namespace {
+
+// A "file" element anywhere whose first "name" child's text contains
+// "veltro.exe".
+bool has_master_file(const pugi::xml_document& doc) {
+    const pugi::xml_node found = doc.find_node([](pugi::xml_node n) {
+        if (n.type() != pugi::node_element || std::wstring_view(n.name()) != L"file") return false;
+        std::wstring name;
+        if (const pugi::xml_node first = n.child(L"name")) xml::append_string_value(first, name);
+        return name.find(L"veltro.exe") != std::wstring::npos;
+    });
+    return bool(found);
+}
+
+// An "os" element anywhere with a "platform" attribute of "arm64".
+bool has_arm64_os(const pugi::xml_document& doc) {
+    const pugi::xml_node found = doc.find_node([](pugi::xml_node n) {
+        if (n.type() != pugi::node_element || std::wstring_view(n.name()) != L"os") return false;
+        for (const pugi::xml_attribute a : n.attributes())
+            if (std::wstring_view(a.name()) == L"platform" && std::wstring_view(a.value()) == L"arm64") return true;
+        return false;
+    });
+    return bool(found);
+}
+
+}  // namespace
 
 product_info_parser::product_info_parser(const sfx_data_holder& context,
                                          std::shared_ptr<const rc::host_facts_intf> host)
@@ -30,20 +58,19 @@ void product_info_parser::parse_data(const std::vector<std::uint8_t>& data) {
     }
 
     std::vector<file_info> files;
-    for (const pugi::xpath_node group : doc.select_nodes(L"product-info/setup-files")) {
-        if (!check_conditions(group.node())) continue;
-        for (const pugi::xpath_node file : group.node().select_nodes(L"file")) {
-            const pugi::xml_node f = file.node();
+    xml::each_along(doc, {L"product-info", L"setup-files"}, [&](pugi::xml_node group) {
+        if (!check_conditions(group)) return true;
+        for (const pugi::xml_node f : group.children(L"file")) {
             if (!check_conditions(f)) continue;
             files.push_back({f.child(L"name").text().get(), f.child(L"sha-256").text().get(),
                              f.child(L"timestamp").text().as_llong(0), f.child(L"size").text().as_llong(0)});
         }
-    }
+        return true;
+    });
     product_info product_read;
-    product_read.name = doc.select_node(L"product-info/name").node().text().get();
-    product_read.version = doc.select_node(L"product-info/version").node().text().get();
-    product_read.arm64 =
-        pugi::xpath_query(L"//file[contains(name,'veltro.exe')] and .//os[@platform='arm64']").evaluate_boolean(doc);
+    product_read.name = xml::first_along(doc, {L"product-info", L"name"}).text().get();
+    product_read.version = xml::first_along(doc, {L"product-info", L"version"}).text().get();
+    product_read.arm64 = has_master_file(doc) && has_arm64_os(doc);
 
     std::vector<std::uint8_t> raw = data;
     doc_ = std::move(doc);
@@ -53,8 +80,13 @@ void product_info_parser::parse_data(const std::vector<std::uint8_t>& data) {
 }
 
 pugi::xml_node product_info_parser::get_setup_commands() const {
-    for (const pugi::xpath_node candidate : doc_.select_nodes(L"product-info/setup-commands"))
-        if (check_conditions(candidate.node())) return candidate.node();
+    pugi::xml_node chosen;
+    xml::each_along(doc_, {L"product-info", L"setup-commands"}, [&](pugi::xml_node candidate) {
+        if (!check_conditions(candidate)) return true;
+        chosen = candidate;
+        return false;
+    });
+    if (chosen) return chosen;
     QZR_LOG_ERROR(L"The <setup-commands> element is not presented in product-info.xml!");
     return pugi::xml_node();
 }

@@ -2,6 +2,8 @@
 
 #include <pugixml.hpp>
 
+#include "framework/xml_path.hpp"
+
 #include "log/logger.hpp"
 #include "veltro_sfx_lib/description/veltro_info.hpp"
 #include "veltro_sfx_lib/payload/payload_intf.hpp"
@@ -68,24 +70,29 @@ void info_parser::load() {
         throw exceptions::missign_sfx_file(L"sfx info can't be parsed.");
     }
 
-    base_url_ = doc.select_node(L"sfx-info/repository/base-url").node().text().get();
-    report_url_ = doc.select_node(L"sfx-info/report/url").node().text().get();
-    silent_ = doc.select_node(L"sfx-info/params/silent").node().text().as_bool(false);
-    nosplash_ = doc.select_node(L"sfx-info/params/nosplash").node().text().as_bool(false);
-    clear_ = doc.select_node(L"sfx-info/params/clear").node().text().as_bool(false);
-    for (const pugi::xpath_node t : doc.select_nodes(L"sfx-info/title")) {
-        const auto language = language_of(t.node().attribute(L"lang").value()).value_or(default_language);
-        titles_.emplace(language, t.node().text().get());  // the first title of a language wins
-    }
+    using xml::first_along;
+    base_url_ = first_along(doc, {L"sfx-info", L"repository", L"base-url"}).text().get();
+    report_url_ = first_along(doc, {L"sfx-info", L"report", L"url"}).text().get();
+    silent_ = first_along(doc, {L"sfx-info", L"params", L"silent"}).text().as_bool(false);
+    nosplash_ = first_along(doc, {L"sfx-info", L"params", L"nosplash"}).text().as_bool(false);
+    clear_ = first_along(doc, {L"sfx-info", L"params", L"clear"}).text().as_bool(false);
+    xml::each_along(doc, {L"sfx-info", L"title"}, [&](pugi::xml_node t) {
+        const auto language = language_of(t.attribute(L"lang").value()).value_or(default_language);
+        titles_.emplace(language, t.text().get());  // the first title of a language wins
+        return true;
+    });
 
     static const command_line no_switches;
     const command_line& cmd = context_.command ? *context_.command : no_switches;
     const auto overrides = channel_overrides(cmd);
     const bool noupdate = cmd.has(L"noupdate");
-    const pugi::xpath_node_set nodes = doc.select_nodes(L"sfx-info/products/product");
+    std::vector<pugi::xml_node> nodes;
+    xml::each_along(doc, {L"sfx-info", L"products", L"product"}, [&](pugi::xml_node n) {
+        nodes.push_back(n);
+        return true;
+    });
     if (nodes.empty()) throw qzr::exceptions::error("The sfx-info.xml does not contain any product data!");
-    for (const pugi::xpath_node n : nodes) {
-        pugi::xml_node element = n.node();
+    for (pugi::xml_node element : nodes) {
         product p{element.attribute(L"name").value(), element.attribute(L"channel").value(),
                   element.attribute(L"version").value()};
         if (noupdate) {
@@ -108,6 +115,8 @@ void info_parser::load() {
         for (const pugi::xml_node child : doc.document_element().children())
             if (child.type() == pugi::node_element) context_.info->add_node(child);
 }
+
+const std::wstring info_parser::alias = L"sfx-info.xml";
 
 std::wstring info_parser::title(std::int32_t language) const {
     if (auto it = titles_.find(language); it != titles_.end()) return it->second;

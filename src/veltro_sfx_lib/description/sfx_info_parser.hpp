@@ -40,7 +40,7 @@ public:
 
 class info_parser final : public info_parser_intf {
 public:
-    inline static const std::wstring alias = L"sfx-info.xml";
+    static const std::wstring alias;
 
     info_parser(const sfx_data_holder& context, std::shared_ptr<const verify_signature_intf::factory> verifier);
 

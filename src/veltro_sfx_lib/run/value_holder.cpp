@@ -8,6 +8,17 @@
 
 namespace qzr::sfx {
 
+namespace keys {
+const std::wstring session_id = L"session-id";
+const std::wstring process_path = L"process-path";
+const std::wstring lang_id = L"lang-id";
+const std::wstring tmp_path = L"tmp-path";
+const std::wstring base_url = L"base-url";
+const std::wstring silent = L"silent";
+const std::wstring nosplash = L"nosplash";
+const std::wstring clear = L"clear";
+}  // namespace keys
+
 std::int32_t stoi_checked(const std::wstring& text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;

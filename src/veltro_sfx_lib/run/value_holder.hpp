@@ -49,16 +49,16 @@ private:
 // optional sign, digits; anything after the digits is ignored.
 std::int32_t stoi_checked(const std::wstring& text);
 
-// Keys of the run parameters.
+// Keys of the run parameters (defined once, not in every file that uses them).
 namespace keys {
-inline const std::wstring session_id = L"session-id";
-inline const std::wstring process_path = L"process-path";
-inline const std::wstring lang_id = L"lang-id";
-inline const std::wstring tmp_path = L"tmp-path";
-inline const std::wstring base_url = L"base-url";
-inline const std::wstring silent = L"silent";
-inline const std::wstring nosplash = L"nosplash";
-inline const std::wstring clear = L"clear";
+extern const std::wstring session_id;
+extern const std::wstring process_path;
+extern const std::wstring lang_id;
+extern const std::wstring tmp_path;
+extern const std::wstring base_url;
+extern const std::wstring silent;
+extern const std::wstring nosplash;
+extern const std::wstring clear;
 }  // namespace keys
 
 }  // namespace qzr::sfx

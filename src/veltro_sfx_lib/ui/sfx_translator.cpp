@@ -4,6 +4,7 @@
 
 #include "framework/lzma_codec.hpp"
 #include "framework/text_format.hpp"
+#include "framework/xml_path.hpp"
 #include "veltro_sfx_lib/ui/sfx_languages.hpp"
 
 namespace qzr::sfx {
@@ -19,6 +20,32 @@ std::wstring replace_arguments(std::wstring text, const std::vector<std::wstring
     return text;
 }
 
+namespace {
+
+bool has_attribute(pugi::xml_node element, std::wstring_view name, std::wstring_view value) {
+    for (const pugi::xml_attribute a : element.attributes())
+        if (name == a.name() && value == a.value()) return true;
+    return false;
+}
+
+// The first "language" element with the culture inside the first
+// "identifier" elements with the identifier, in document order.
+pugi::xml_node find_language(const pugi::xml_document& table, std::wstring_view id, std::wstring_view culture) {
+    pugi::xml_node found;
+    xml::each_along(table, {L"identifiers", L"identifier"}, [&](pugi::xml_node identifier) {
+        if (!has_attribute(identifier, L"id", id)) return true;
+        for (const pugi::xml_node language : identifier.children(L"language"))
+            if (has_attribute(language, L"lang", culture)) {
+                found = language;
+                return false;
+            }
+        return true;
+    });
+    return found;
+}
+
+}  // namespace
+
 sfx_translator::sfx_translator(std::int32_t language, byte_view compressed_table) noexcept : language_(language) {
     try {
         if (compressed_table.empty()) return;
@@ -30,23 +57,13 @@ sfx_translator::sfx_translator(std::int32_t language, byte_view compressed_table
 }
 
 std::wstring sfx_translator::translate(const std::wstring& id) const {
-    try {
-        // The identifier and the culture reach the query as variables, never
-        // as query text: an identifier that is a plain message (a path, a
-        // server's text) with quotes in it cannot select another entry.
-        const std::wstring culture(culture_of(language_).value_or(L"en-us"));
-        pugi::xpath_variable_set vars;
-        vars.set(L"id", id.c_str());
-        vars.set(L"lang", culture.c_str());
-        pugi::xpath_node found =
-            pugi::xpath_query(L"/identifiers/identifier[@id=$id]/language[@lang=$lang]", &vars).evaluate_node(table_);
-        if (!found)
-            found = pugi::xpath_query(L"/identifiers/identifier[@id=$id]/language[@lang='en-us']", &vars)
-                        .evaluate_node(table_);
-        if (found) return found.node().text().get();
-    } catch (const std::exception&) {
-        // Out of memory while querying: the identifier is the best answer.
-    }
+    // The identifier and the culture are compared as texts, never made
+    // part of a query: an identifier that is a plain message (a path, a
+    // server's text) with quotes in it cannot select another entry.
+    const std::wstring_view culture = culture_of(language_).value_or(L"en-us");
+    const pugi::xml_node found = find_language(table_, id, culture);
+    if (found) return found.text().get();
+    if (const pugi::xml_node english = find_language(table_, id, L"en-us")) return english.text().get();
     return id;
 }
 

@@ -1,0 +1,32 @@
+// Walking a document along a path of element names, in document order: the
+// few fixed paths the stub reads, without a query language (and its number
+// parsing and formatting) in the executable.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <initializer_list>
+#include <string>
+
+namespace qzr::xml {
+
+// Calls `visit` for every element reached from `from` through children with
+// the names of `path` in turn, in document order, until it returns false.
+// Returns false when the walk was stopped.
+using visitor = bool (*)(pugi::xml_node, void* context);
+bool each_along(pugi::xml_node from, std::initializer_list<const wchar_t*> path, visitor visit, void* context);
+
+template <class Visit>
+void each_along(pugi::xml_node from, std::initializer_list<const wchar_t*> path, Visit visit) {
+    each_along(
+        from, path, [](pugi::xml_node n, void* c) { return (*static_cast<Visit*>(c))(n); }, &visit);
+}
+
+// The first element along `path`, or an empty node.
+pugi::xml_node first_along(pugi::xml_node from, std::initializer_list<const wchar_t*> path);
+
+// The text of a node as a path query compares it: every text and CDATA
+// section below it, joined in document order.
+void append_string_value(pugi::xml_node node, std::wstring& out);
+
+}  // namespace qzr::xml
