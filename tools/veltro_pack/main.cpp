@@ -16,6 +16,8 @@
 #include "framework/sha256.hpp"
 #include "framework/utf.hpp"
 #include "cli_support.hpp"
+#include "installer_build.hpp"
+#include "manifest.hpp"
 #include "openssl_signer.hpp"
 #include "payload_writer.hpp"
 #include "signature_writer.hpp"
@@ -35,6 +37,9 @@ using bytes = std::vector<std::uint8_t>;
 const char* const usage_text =
     "usage: veltro-pack <command> [options]\n"
     "\n"
+    "  build MANIFEST.toml [--stub STUB] [--out DIR] [--publish DIR | --no-publish] [--key PEM]\n"
+    "       the signed sfx-info and product-info, the installer and (when the manifest or\n"
+    "       --publish asks) the repository tree, from one release manifest\n"
     "  pack --stub STUB --out FILE [entries] [--key PEM] [--sig-version 2|3]\n"
     "       entries, in payload order:\n"
     "         --file [ALIAS=]PATH    an entry found by its alias (default: the file name)\n"
@@ -147,6 +152,34 @@ int pack_command(arguments& args) {
     write_file(out, image);
     std::cout << out << ": " << entries.size() << " entries, " << image.size() << " bytes, signature version "
               << version << "\n";
+    return 0;
+}
+
+int build_command(arguments& args) {
+    std::string manifest_path, key;
+    pack::build_options options;
+    while (!args.done()) {
+        const std::string a = args.next();
+        if (a == "--stub") options.stub = args.value(a);
+        else if (a == "--out") options.output = args.value(a);
+        else if (a == "--publish") options.publish = args.value(a);
+        else if (a == "--no-publish") options.no_publish = true;
+        else if (a == "--key") key = args.value(a);
+        else if (!a.empty() && a[0] == '-') throw usage_error("build: unknown option " + a);
+        else if (manifest_path.empty()) manifest_path = a;
+        else throw usage_error("build takes one manifest");
+    }
+    if (manifest_path.empty()) throw usage_error("build MANIFEST.toml");
+    const pack::manifest m = pack::read_manifest(manifest_path);
+    options.timestamp = pack::source_date_epoch();
+    if (key.empty() && !m.key.empty()) key = m.key.string();
+    const auto report = pack::build(m, options, pack::openssl_signer(key_path(key)));
+    std::cout << report.installer.string() << ": " << report.payload_files << " setup files in the payload, "
+              << report.image_size << " bytes\n"
+              << report.sfx_info.string() << "\n"
+              << report.product_info.string() << "\n";
+    if (!report.repository.empty())
+        std::cout << report.repository.string() << ": " << report.published.size() << " files written\n";
     return 0;
 }
 
@@ -288,6 +321,7 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     arguments args(argc, argv, 2);
     try {
+        if (command == "build") return build_command(args);
         if (command == "pack") return pack_command(args);
         if (command == "sign-xml") return sign(args, true);
         if (command == "sign-file") return sign(args, false);
