@@ -117,6 +117,12 @@ TEST_F(ManifestBuild, SignedDocumentsAndAReproducibleInstaller) {
     EXPECT_NE(list.output.find("-\t" + data_sha), std::string::npos);
     EXPECT_EQ(list.output.find(arm_sha), std::string::npos) << "a repository-only file travelled";
 
+    // A web installer: the same documents, no setup file in the payload.
+    ASSERT_EQ(build(base_manifest, "--out web --web").status, 0);
+    EXPECT_EQ(read_file(at("web/product-info.xml")), read_file(at("one/product-info.xml")));
+    const result web = sh(packer + " list " + at("web/demo_setup.exe"));
+    EXPECT_EQ(std::count(web.output.begin(), web.output.end(), '\n'), 3) << web.output;
+
     const std::string product_info = read_file(at("one/product-info.xml"));
     EXPECT_NE(product_info.find("<name>arm64.dat</name>\n      <sha-256>" + arm_sha + "</sha-256>\n"
                                 "      <timestamp>1700000000</timestamp>\n      <size>5000</size>"),

@@ -195,7 +195,7 @@ built_installer make_installer(const manifest& m, const build_options& options, 
     std::vector<const fs::path*> order;
     for (const auto& g : m.groups)
         for (const auto& f : g.files) {
-            if (f.payload == carriage::none) continue;
+            if (f.payload == carriage::none || options.web) continue;
             const auto& sha = sources.at(f.source).sha256;
             auto [it, added] = carried.emplace(sha, f.payload);
             if (added) order.push_back(&f.source);

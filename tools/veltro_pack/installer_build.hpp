@@ -20,6 +20,7 @@ struct build_options {
     std::optional<std::filesystem::path> output;   // instead of [installer] output
     std::optional<std::filesystem::path> publish;  // instead of [repository] publish
     bool no_publish = false;
+    bool web = false;  // a web installer: every setup file comes from the repository
     std::optional<std::uint64_t> timestamp;        // when the manifest sets none (SOURCE_DATE_EPOCH)
 };
 

@@ -37,9 +37,11 @@ using bytes = std::vector<std::uint8_t>;
 const char* const usage_text =
     "usage: veltro-pack <command> [options]\n"
     "\n"
-    "  build MANIFEST.toml [--stub STUB] [--out DIR] [--publish DIR | --no-publish] [--key PEM]\n"
+    "  build MANIFEST.toml [--stub STUB] [--out DIR] [--publish DIR | --no-publish] [--key PEM] [--web] [--check]\n"
     "       the signed sfx-info and product-info, the installer and (when the manifest or\n"
-    "       --publish asks) the repository tree, from one release manifest\n"
+    "       --publish asks) the repository tree, from one release manifest;\n"
+    "       --web leaves every setup file to the repository (a small online installer);\n"
+    "       --check only reads and checks the manifest\n"
     "  pack --stub STUB --out FILE [entries] [--key PEM] [--sig-version 2|3]\n"
     "       entries, in payload order:\n"
     "         --file [ALIAS=]PATH    an entry found by its alias (default: the file name)\n"
@@ -157,6 +159,7 @@ int pack_command(arguments& args) {
 
 int build_command(arguments& args) {
     std::string manifest_path, key;
+    bool check_only = false;
     pack::build_options options;
     while (!args.done()) {
         const std::string a = args.next();
@@ -164,6 +167,8 @@ int build_command(arguments& args) {
         else if (a == "--out") options.output = args.value(a);
         else if (a == "--publish") options.publish = args.value(a);
         else if (a == "--no-publish") options.no_publish = true;
+        else if (a == "--check") check_only = true;
+        else if (a == "--web") options.web = true;
         else if (a == "--key") key = args.value(a);
         else if (!a.empty() && a[0] == '-') throw usage_error("build: unknown option " + a);
         else if (manifest_path.empty()) manifest_path = a;
@@ -171,6 +176,10 @@ int build_command(arguments& args) {
     }
     if (manifest_path.empty()) throw usage_error("build MANIFEST.toml");
     const pack::manifest m = pack::read_manifest(manifest_path);
+    if (check_only) {
+        std::cout << manifest_path << ": ok\n";
+        return 0;
+    }
     options.timestamp = pack::source_date_epoch();
     if (key.empty() && !m.key.empty()) key = m.key.string();
     const auto report = pack::build(m, options, pack::openssl_signer(key_path(key)));
