@@ -216,11 +216,11 @@ int verify(const std::string& path) {
         where = sfx::locate_signature(view);
     } catch (const std::exception& e) {
         std::cout << path << ": damaged signature block (" << e.what() << ")\n";
-        return pack::exit_failure;
+        return pack::exit_check_failed;
     }
     if (!where) {
         std::cout << path << ": no signature block\n";
-        return pack::exit_failure;
+        return pack::exit_check_failed;
     }
     std::cout << path << ": " << (where->text ? "text" : "binary") << " signature, version " << where->version
               << ", signed length " << where->signed_length << (where->pe.is_pe ? ", PE image" : "") << "\n";
@@ -233,7 +233,7 @@ int verify(const std::string& path) {
         }
     }
     if (!any) std::cout << "  no known key verifies it\n";
-    return any ? pack::exit_success : pack::exit_failure;
+    return any ? pack::exit_success : pack::exit_check_failed;
 }
 
 void add_verify(pack::tool& tool) {

@@ -12,8 +12,10 @@ namespace {
 const char* const exit_statuses =
     "Exit status:\n"
     "  0  success\n"
-    "  1  a check found a problem, or an input could not be used\n"
-    "  2  the command line is wrong\n";
+    "  1  a check found a problem (verify: no key verifies the file, a damaged tree)\n"
+    "  2  the command line is wrong\n"
+    "  3  an input could not be used (unreadable file, bad key, damaged payload,\n"
+    "     refused publish)\n";
 
 }  // namespace
 
@@ -54,7 +56,7 @@ int tool::main(int argc, char** argv) {
         return usage(e.what());
     } catch (const std::exception& e) {
         std::cerr << app_.get_name() << ": " << e.what() << "\n";
-        return exit_failure;
+        return exit_unusable;
     }
 }
 

@@ -15,8 +15,9 @@ namespace qzr::pack {
 // The exit status of every host tool, listed at the end of each --help.
 enum exit_status : int {
     exit_success = 0,
-    exit_failure = 1,  // a check found a problem, or an input could not be used
-    exit_usage = 2,    // the command line is wrong
+    exit_check_failed = 1,  // a check ran and found a problem
+    exit_usage = 2,         // the command line is wrong
+    exit_unusable = 3,      // an input could not be used, or the tool refused it
 };
 
 class tool {
@@ -30,7 +31,7 @@ public:
 
     // Reads the command line and runs the chosen subcommand. A usage error
     // (CLI11's or a usage_error) exits 2 after one line naming the mistake
-    // and a hint; any other exception exits 1 after its message.
+    // and a hint; any other exception exits 3 after its message.
     int main(int argc, char** argv);
 
 private:

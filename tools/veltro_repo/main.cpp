@@ -1,4 +1,5 @@
 // veltro-repo: publishes products into a repository tree and checks trees.
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -60,7 +61,7 @@ int publish_command(repo::publish_request& request, const std::string& key) {
     } catch (const repo::publish_refused& e) {
         for (const auto& reason : e.reasons) std::cerr << "veltro-repo: " << reason << "\n";
         std::cerr << "veltro-repo: nothing written\n";
-        return pack::exit_failure;
+        return pack::exit_unusable;
     }
 }
 
@@ -107,9 +108,13 @@ void add_publish(pack::tool& tool) {
 }
 
 int verify_command(const std::string& dir, int key_set) {
+    // A tree that is not there is an input that cannot be used, not a
+    // problem found in it.
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec)) throw std::runtime_error(dir + ": not a folder");
     const auto report = repo::verify_tree(dir, key_set);
     for (const auto& p : report.problems) std::cout << p << "\n";
-    if (!report.problems.empty()) return pack::exit_failure;
+    if (!report.problems.empty()) return pack::exit_check_failed;
     std::cout << dir << ": clean with key set " << key_set << ": " << report.setup_files << " setup files, "
               << report.documents << " product-info documents, " << report.modules << " modules\n";
     return pack::exit_success;
