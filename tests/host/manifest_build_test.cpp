@@ -179,7 +179,7 @@ TEST_F(ManifestBuild, MistakesNameFileLineAndKeyAndWriteNothing) {
     for (const auto& m : mistakes) {
         sh("rm -rf '" + at("out") + "' '" + at("repo") + "'");
         const result r = build(replaced(base_manifest, m.from, m.to), "--out out --publish repo");
-        EXPECT_NE(r.status, 0) << m.expected;
+        EXPECT_EQ(r.status, 3) << m.expected;
         EXPECT_NE(r.output.find(m.expected), std::string::npos) << "expected: " << m.expected << "\ngot: " << r.output;
         EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
         EXPECT_FALSE(exists(at("out"))) << m.expected;

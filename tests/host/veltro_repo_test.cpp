@@ -216,7 +216,7 @@ TEST_F(Repository, RefusesWhatTheStubWouldRejectAndWritesNothing) {
     // A setup file whose content differs from what the document states.
     write_file(at("payload.bin"), "other data\n");
     result r = publish("repo");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.output.find("setup file data\\payload.bin: SHA-256 of " + at("payload.bin") + " is " +
                             sha_of("other data\n") + ", the product-info gives " + sha_of(payload)),
               std::string::npos)
@@ -229,7 +229,7 @@ TEST_F(Repository, RefusesWhatTheStubWouldRejectAndWritesNothing) {
     // Wrong size, a file not given, an unusable digest text, a bad name.
     write_file(at("sized.xml"), product_info({{"veltro.exe", setup}}, "12"));
     r = publish("repo", "", "sized.xml");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.output.find("setup file veltro.exe: " + at("veltro.exe") + " has 120000 bytes, the product-info "
                             "gives \"12\""),
               std::string::npos)
@@ -240,7 +240,7 @@ TEST_F(Repository, RefusesWhatTheStubWouldRejectAndWritesNothing) {
     write_file(at("odd.xml"), upper);
     r = sh(tool + " publish --out " + at("repo") + " --product de/mo --channel stable --product-info " + at("odd.xml") +
            " --file " + at("veltro.exe"));
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.output.find("product name \"de/mo\" holds '/'"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("is not a SHA-256 digest in lowercase hex"), std::string::npos);
     EXPECT_NE(r.output.find("setup file extra.bin: no given file has SHA-256 " + sha_of("not given")),
@@ -249,7 +249,7 @@ TEST_F(Repository, RefusesWhatTheStubWouldRejectAndWritesNothing) {
 
     // A key the stub does not accept for downloads.
     r = publish("repo", "--key " + keys + "/k6.pem");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.output.find("does not verify with key set 7"), std::string::npos) << r.output;
     EXPECT_FALSE(exists(at("repo")));
     EXPECT_EQ(sh("ls -A " + dir + " | grep publish").output, "") << "the staging folder is gone";
@@ -264,11 +264,11 @@ TEST_F(Repository, PublishesAnotherChannelIntoAnExistingTree) {
 
     // Refused: the existing tree stays exactly as it was.
     write_file(at("bad.xml"), product_info({{"veltro.exe", "not the setup"}}));
-    EXPECT_EQ(publish("repo", "", "bad.xml").status, 1);
+    EXPECT_EQ(publish("repo", "", "bad.xml").status, 3);
     write_file(at("beta-plain.xml"), product_info({{"veltro.exe", setup}}));
     ASSERT_EQ(sh(packer + " sign-xml " + at("beta-plain.xml") + " " + at("k6.xml") + " --key " + keys + "/k6.pem").status, 0);
     const result k6 = publish("repo", "", "k6.xml");
-    EXPECT_EQ(k6.status, 1);
+    EXPECT_EQ(k6.status, 3);
     EXPECT_NE(k6.output.find("carries a signature that key set 7 does not accept"), std::string::npos) << k6.output;
     EXPECT_EQ(sh("cd " + at("repo") + " && find . -type f | sort | xargs sha256sum").output, before);
 

@@ -1,5 +1,5 @@
-// What the host tools' command lines share: argument walking, whole-file
-// reads and all-or-nothing writes, numbers, and the signing key to use.
+// What the host tools share besides their command lines: whole-file reads
+// and all-or-nothing writes, numbers, and the signing key to use.
 #pragma once
 
 #include <cstdint>
@@ -11,25 +11,9 @@
 
 namespace qzr::pack {
 
-// A mistake in the command line: the tool prints its usage after the message.
+// A mistake in the command line: the tool names it and exits with 2.
 struct usage_error : std::runtime_error {
     using std::runtime_error::runtime_error;
-};
-
-class arguments {
-public:
-    arguments(int argc, char** argv, int from) : args_(argv + from, argv + argc) {}
-    bool done() const { return at_ >= args_.size(); }
-    std::string next() { return args_.at(at_++); }
-    // The value of an option; a usage error when the command line ends first.
-    std::string value(const std::string& option) {
-        if (done()) throw usage_error(option + " needs a value");
-        return next();
-    }
-
-private:
-    std::vector<std::string> args_;
-    std::size_t at_ = 0;
 };
 
 std::vector<std::uint8_t> read_file(const std::string& path);

@@ -18,6 +18,7 @@
 #include "cli_support.hpp"
 #include "installer_build.hpp"
 #include "manifest.hpp"
+#include "tool_cli.hpp"
 #include "openssl_signer.hpp"
 #include "payload_writer.hpp"
 #include "signature_writer.hpp"
@@ -34,31 +35,9 @@ namespace {
 using namespace qzr;
 using bytes = std::vector<std::uint8_t>;
 
-const char* const usage_text =
-    "usage: veltro-pack <command> [options]\n"
-    "\n"
-    "  build MANIFEST.toml [--stub STUB] [--out DIR] [--publish DIR | --no-publish] [--key PEM] [--web] [--check]\n"
-    "       the signed sfx-info and product-info, the installer and (when the manifest or\n"
-    "       --publish asks) the repository tree, from one release manifest;\n"
-    "       --web leaves every setup file to the repository (a small online installer);\n"
-    "       --check only reads and checks the manifest\n"
-    "  pack --stub STUB --out FILE [entries] [--key PEM] [--sig-version 2|3]\n"
-    "       entries, in payload order:\n"
-    "         --file [ALIAS=]PATH    an entry found by its alias (default: the file name)\n"
-    "         --anonymous PATH       an entry without alias, found by its SHA-256\n"
-    "         --lzma / --stored      compress the entries that follow, or store them (default)\n"
-    "         --timestamp SECONDS    packing time of the entries that follow\n"
-    "                                (default: SOURCE_DATE_EPOCH, else the file's time)\n"
-    "         --manifest FILE        lines \"stored|lzma ALIAS|- PATH [TIMESTAMP]\"\n"
-    "  sign-xml IN OUT [--key PEM] [--sig-version 2|3] [--line-end lf|crlf|none]\n"
-    "  sign-file IN OUT [--key PEM] [--sig-version 2|3] [--pad]\n"
-    "  verify FILE                which key of which key set verifies FILE\n"
-    "  list FILE                  the payload entries of a self-extractor\n"
-    "  extract FILE --out DIR [--alias ALIAS | --sha SHA | --all]\n"
-    "\n"
+const char* const key_note =
     "The default key is " QZR_DEFAULT_KEY " (or $VELTRO_PACK_KEY); signatures are version 3 unless asked.\n";
 
-using pack::arguments;
 using pack::key_path;
 using pack::parse_number;
 using pack::parse_version;
@@ -102,43 +81,42 @@ void read_manifest(const std::string& path, std::vector<pack_entry>& entries) {
     }
 }
 
-int pack_command(arguments& args) {
+// --key and --sig-version, as every signing command takes them.
+void add_signing_options(CLI::App& command, std::string& key, int& version) {
+    command.add_option("--key", key, "PEM private key to sign with")->type_name("PEM");
+    command
+        .add_option_function<std::string>(
+            "--sig-version", [&version](const std::string& v) { version = parse_version(v); },
+            "signature version (default 3)")
+        ->type_name("2|3");
+}
+
+struct pack_request {
     std::string stub, out, key;
     int version = 3;
+    // The state --lzma, --stored and --timestamp leave for the entries after them.
     bool lzma = false;
     std::optional<std::uint64_t> timestamp;
     std::vector<pack_entry> entries;
-    while (!args.done()) {
-        const std::string a = args.next();
-        if (a == "--stub") stub = args.value(a);
-        else if (a == "--out") out = args.value(a);
-        else if (a == "--key") key = args.value(a);
-        else if (a == "--sig-version") version = parse_version(args.value(a));
-        else if (a == "--lzma") lzma = true;
-        else if (a == "--stored") lzma = false;
-        else if (a == "--timestamp") timestamp = parse_number(args.value(a), "--timestamp");
-        else if (a == "--manifest") read_manifest(args.value(a), entries);
-        else if (a == "--file" || a == "--anonymous") {
-            const std::string v = args.value(a);
-            const auto eq = v.find('=');
-            pack_entry e;
-            e.path = a == "--file" && eq != std::string::npos ? v.substr(eq + 1) : v;
-            e.alias = a == "--anonymous" ? "" : eq != std::string::npos ? v.substr(0, eq) : base_name(v);
-            e.lzma = lzma;
-            e.timestamp = timestamp;
-            entries.push_back(e);
-        } else {
-            throw usage_error("pack: unknown option " + a);
-        }
-    }
-    if (stub.empty() || out.empty()) throw usage_error("pack needs --stub and --out");
 
-    bytes image = read_file(stub);
+    void add(const std::string& value, bool with_alias) {
+        const auto eq = with_alias ? value.find('=') : std::string::npos;
+        pack_entry e;
+        e.path = eq != std::string::npos ? value.substr(eq + 1) : value;
+        e.alias = !with_alias ? "" : eq != std::string::npos ? value.substr(0, eq) : base_name(value);
+        e.lzma = lzma;
+        e.timestamp = timestamp;
+        entries.push_back(e);
+    }
+};
+
+int pack_command(const pack_request& r) {
+    bytes image = read_file(r.stub);
     const std::uint64_t end = pack::image_end(image);
     if (end != image.size())
-        throw std::runtime_error(stub + ": " + std::to_string(image.size() - end) +
+        throw std::runtime_error(r.stub + ": " + std::to_string(image.size() - end) +
                                  " bytes follow the last section (link the stub stripped)");
-    for (const auto& e : entries) {
+    for (const auto& e : r.entries) {
         const bytes content = read_file(e.path);
         pack::entry_header h;
         h.alias = e.alias;
@@ -150,39 +128,57 @@ int pack_command(arguments& args) {
         else pack::append_entry(image, h, content);
     }
     pack::append_end_entry(image);
-    pack::append_binary_signature(image, version, pack::openssl_signer(key_path(key)), true);
-    write_file(out, image);
-    std::cout << out << ": " << entries.size() << " entries, " << image.size() << " bytes, signature version "
-              << version << "\n";
+    pack::append_binary_signature(image, r.version, pack::openssl_signer(key_path(r.key)), true);
+    write_file(r.out, image);
+    std::cout << r.out << ": " << r.entries.size() << " entries, " << image.size() << " bytes, signature version "
+              << r.version << "\n";
     return 0;
 }
 
-int build_command(arguments& args) {
-    std::string manifest_path, key;
+// The entry options act while the command line is read, each occurrence in
+// its place, so that --lzma, --stored and --timestamp reach only the entries
+// that follow them.
+void add_pack(pack::tool& tool) {
+    auto r = std::make_shared<pack_request>();
+    auto& c = tool.command("pack", "Append entries to a bare stub and sign the whole", [r] { return pack_command(*r); });
+    c.add_option("--stub", r->stub, "bare stub, linked stripped")->required()->type_name("STUB");
+    c.add_option("--out", r->out, "self-extractor to write")->required()->type_name("FILE");
+    add_signing_options(c, r->key, r->version);
+    const std::string entries = "Entries, in payload order";
+    c.add_option_function<std::string>(
+         "--file", [r](const std::string& v) { r->add(v, true); }, "entry found by its alias (default: the file name)")
+        ->type_name("[ALIAS=]PATH")->trigger_on_parse()->group(entries);
+    c.add_option_function<std::string>(
+         "--anonymous", [r](const std::string& v) { r->add(v, false); }, "entry without alias, found by its SHA-256")
+        ->type_name("PATH")->trigger_on_parse()->group(entries);
+    c.add_flag_callback("--lzma", [r] { r->lzma = true; }, "compress the entries that follow")
+        ->trigger_on_parse()->group(entries);
+    c.add_flag_callback("--stored", [r] { r->lzma = false; }, "store the entries that follow (default)")
+        ->trigger_on_parse()->group(entries);
+    pack::add_number(c, "--timestamp", [r](std::uint64_t t) { r->timestamp = t; },
+                     "packing time of the entries that follow (default: SOURCE_DATE_EPOCH, else the file's)")
+        ->type_name("SECONDS")->trigger_on_parse()->group(entries);
+    c.add_option_function<std::string>(
+         "--manifest", [r](const std::string& v) { read_manifest(v, r->entries); },
+         "entries from lines \"stored|lzma ALIAS|- PATH [TIMESTAMP]\"")
+        ->type_name("FILE")->trigger_on_parse()->group(entries);
+}
+
+struct build_request {
+    std::string manifest, key;
     bool check_only = false;
     pack::build_options options;
-    while (!args.done()) {
-        const std::string a = args.next();
-        if (a == "--stub") options.stub = args.value(a);
-        else if (a == "--out") options.output = args.value(a);
-        else if (a == "--publish") options.publish = args.value(a);
-        else if (a == "--no-publish") options.no_publish = true;
-        else if (a == "--check") check_only = true;
-        else if (a == "--web") options.web = true;
-        else if (a == "--key") key = args.value(a);
-        else if (!a.empty() && a[0] == '-') throw usage_error("build: unknown option " + a);
-        else if (manifest_path.empty()) manifest_path = a;
-        else throw usage_error("build takes one manifest");
-    }
-    if (manifest_path.empty()) throw usage_error("build MANIFEST.toml");
-    const pack::manifest m = pack::read_manifest(manifest_path);
-    if (check_only) {
-        std::cout << manifest_path << ": ok\n";
+};
+
+int build_command(build_request& r) {
+    const pack::manifest m = pack::read_manifest(r.manifest);
+    if (r.check_only) {
+        std::cout << r.manifest << ": ok\n";
         return 0;
     }
-    options.timestamp = pack::source_date_epoch();
-    if (key.empty() && !m.key.empty()) key = m.key.string();
-    const auto report = pack::build(m, options, pack::openssl_signer(key_path(key)));
+    r.options.timestamp = pack::source_date_epoch();
+    const std::string key = !r.key.empty() ? r.key : m.key.string();
+    const auto report = pack::build(m, r.options, pack::openssl_signer(key_path(key)));
     std::cout << report.installer.string() << ": " << report.payload_files << " setup files in the payload, "
               << report.image_size << " bytes\n"
               << report.sfx_info.string() << "\n"
@@ -192,41 +188,79 @@ int build_command(arguments& args) {
     return 0;
 }
 
-int sign(arguments& args, bool xml) {
-    std::string in, out, key, line_end = "lf";
+void add_build(pack::tool& tool) {
+    auto r = std::make_shared<build_request>();
+    auto& c = tool.command("build",
+                           "From a release manifest: the signed sfx-info and product-info, the installer and, "
+                           "when asked, the repository tree",
+                           [r] { return build_command(*r); });
+    c.add_option("MANIFEST", r->manifest, "the release manifest (TOML)")->required()->type_name("");
+    c.add_option_function<std::string>(
+         "--stub", [r](const std::string& v) { r->options.stub = v; }, "bare stub (instead of [installer] stub)")
+        ->type_name("STUB");
+    c.add_option_function<std::string>(
+         "--out", [r](const std::string& v) { r->options.output = v; },
+         "folder for the installer and the documents (instead of [installer] output)")
+        ->type_name("DIR");
+    auto* publish = c.add_option_function<std::string>(
+                         "--publish", [r](const std::string& v) { r->options.publish = v; },
+                         "publish the repository tree here (instead of [repository] publish)")
+                        ->type_name("DIR");
+    c.add_flag_callback("--no-publish", [r] { r->options.no_publish = true; }, "do not publish, whatever the manifest says")
+        ->excludes(publish);
+    c.add_option("--key", r->key, "PEM private key to sign with (instead of [installer] key)")->type_name("PEM");
+    c.add_flag_callback("--web", [r] { r->options.web = true; },
+                        "a web installer: every setup file comes from the repository");
+    c.add_flag("--check", r->check_only, "only read and check the manifest; write nothing");
+}
+
+struct sign_request {
+    std::string in, out, key, line_end = "\n";
     int version = 3;
     bool pad = false;
-    while (!args.done()) {
-        const std::string a = args.next();
-        if (a == "--key") key = args.value(a);
-        else if (a == "--sig-version") version = parse_version(args.value(a));
-        else if (a == "--line-end" && xml) line_end = args.value(a);
-        else if (a == "--pad" && !xml) pad = true;
-        else if (!a.empty() && a[0] == '-') throw usage_error("unknown option " + a);
-        else if (in.empty()) in = a;
-        else if (out.empty()) out = a;
-        else throw usage_error("too many arguments");
-    }
-    if (in.empty() || out.empty()) throw usage_error(xml ? "sign-xml IN OUT" : "sign-file IN OUT");
-    const auto signer = pack::openssl_signer(key_path(key));
-    const bytes content = read_file(in);
+};
+
+int sign(const sign_request& r, bool xml) {
+    const auto signer = pack::openssl_signer(key_path(r.key));
+    const bytes content = read_file(r.in);
     if (xml) {
         std::string text(content.begin(), content.end());
-        const std::string end = line_end == "lf" ? "\n" : line_end == "crlf" ? "\r\n" : line_end == "none" ? "" : "?";
-        if (end == "?") throw usage_error("--line-end takes lf, crlf or none");
-        pack::append_text_signature(text, version, signer, end);
-        write_file(out, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        pack::append_text_signature(text, r.version, signer, r.line_end);
+        write_file(r.out, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     } else {
         bytes data = content;
-        pack::append_binary_signature(data, version, signer, pad);
-        write_file(out, data);
+        pack::append_binary_signature(data, r.version, signer, r.pad);
+        write_file(r.out, data);
     }
     return 0;
 }
 
-int verify(arguments& args) {
-    if (args.done()) throw usage_error("verify FILE");
-    const std::string path = args.next();
+void add_sign(pack::tool& tool, bool xml) {
+    auto r = std::make_shared<sign_request>();
+    auto& c = tool.command(xml ? "sign-xml" : "sign-file",
+                           xml ? "Sign an XML document: the signature follows it as a comment"
+                               : "Sign a file: the signature block is appended to it",
+                           [r, xml] { return sign(*r, xml); });
+    c.add_option("IN", r->in, "file to sign")->required()->type_name("");
+    c.add_option("OUT", r->out, "signed copy to write")->required()->type_name("");
+    add_signing_options(c, r->key, r->version);
+    if (xml) {
+        c.add_option_function<std::string>(
+             "--line-end",
+             [r](const std::string& v) {
+                 if (v == "lf") r->line_end = "\n";
+                 else if (v == "crlf") r->line_end = "\r\n";
+                 else if (v == "none") r->line_end = "";
+                 else throw usage_error("--line-end takes lf, crlf or none");
+             },
+             "what ends the signature comment (default lf)")
+            ->type_name("lf|crlf|none");
+    } else {
+        c.add_flag("--pad", r->pad, "zero bytes after the block, to a length that is a multiple of 8");
+    }
+}
+
+int verify(const std::string& path) {
     const bytes data = read_file(path);
     const byte_view view(data);
     std::optional<sfx::signature_location> where;
@@ -234,11 +268,11 @@ int verify(arguments& args) {
         where = sfx::locate_signature(view);
     } catch (const std::exception& e) {
         std::cout << path << ": damaged signature block (" << e.what() << ")\n";
-        return 1;
+        return pack::exit_check_failed;
     }
     if (!where) {
         std::cout << path << ": no signature block\n";
-        return 1;
+        return pack::exit_check_failed;
     }
     std::cout << path << ": " << (where->text ? "text" : "binary") << " signature, version " << where->version
               << ", signed length " << where->signed_length << (where->pe.is_pe ? ", PE image" : "") << "\n";
@@ -251,7 +285,14 @@ int verify(arguments& args) {
         }
     }
     if (!any) std::cout << "  no known key verifies it\n";
-    return any ? 0 : 1;
+    return any ? pack::exit_success : pack::exit_check_failed;
+}
+
+void add_verify(pack::tool& tool) {
+    auto path = std::make_shared<std::string>();
+    auto& c = tool.command("verify", "Tell which key of which key set verifies a signed file",
+                           [path] { return verify(*path); });
+    c.add_option("FILE", *path, "signed file")->required()->type_name("");
 }
 
 std::uint16_t image_magic(const bytes& data) {
@@ -260,22 +301,8 @@ std::uint16_t image_magic(const bytes& data) {
     return byte_view(data).u16(pe.checksum_offset - 64);
 }
 
-int list_or_extract(arguments& args, bool extract) {
-    if (args.done()) throw usage_error(extract ? "extract FILE --out DIR" : "list FILE");
-    const std::string path = args.next();
-    std::string out, alias, sha;
-    bool all = false;
-    while (!args.done()) {
-        const std::string a = args.next();
-        if (a == "--out" && extract) out = args.value(a);
-        else if (a == "--alias" && extract) alias = args.value(a);
-        else if (a == "--sha" && extract) sha = args.value(a);
-        else if (a == "--all" && extract) all = true;
-        else throw usage_error("unknown option " + a);
-    }
-    bytes data = read_file(path);
-    const std::uint16_t magic = image_magic(data);
-    auto mapping = std::make_shared<files::memory_mapping>(std::move(data));
+std::vector<sfx::file_info> payload_entries(const std::shared_ptr<files::memory_mapping>& mapping,
+                                            std::uint16_t magic) {
     pugi::xml_document doc;
     auto list = doc.append_child(L"file-list");
     const sfx::payload_index index(mapping, list, magic);
@@ -290,6 +317,21 @@ int list_or_extract(arguments& args, bool extract) {
         i.flags = f.child(L"flags").text().as_uint();
         entries.push_back(i);
     }
+    return entries;
+}
+
+struct extract_request {
+    std::string path, out, alias, sha;
+    bool all = false;
+};
+
+int list_or_extract(const extract_request& r, bool extract) {
+    if (extract && !r.all && r.alias.empty() && r.sha.empty())
+        throw usage_error("extract needs --alias, --sha or --all");
+    bytes data = read_file(r.path);
+    const std::uint16_t magic = image_magic(data);
+    auto mapping = std::make_shared<files::memory_mapping>(std::move(data));
+    const auto entries = payload_entries(mapping, magic);
     if (!extract) {
         std::cout << "alias\tsha-256\toffset\tsize\ttimestamp\tflags\n";
         for (const auto& e : entries)
@@ -298,51 +340,51 @@ int list_or_extract(arguments& args, bool extract) {
                       << (e.flags == 1 ? "lzma" : e.flags == 0 ? "stored" : std::to_string(e.flags)) << "\n";
         return 0;
     }
-    if (out.empty() || (!all && alias.empty() && sha.empty())) throw usage_error("extract needs --out and a choice");
     // Every chosen entry is decoded and checked before the first file is
     // written: a damaged payload yields nothing rather than some of it.
     std::vector<std::pair<std::string, bytes>> chosen;
     for (const auto& e : entries) {
-        const bool wanted = all || (!alias.empty() && utf::to_utf8(e.alias) == alias) ||
-                            (!sha.empty() && utf::to_utf8(e.sha) == sha);
+        const bool wanted = r.all || (!r.alias.empty() && utf::to_utf8(e.alias) == r.alias) ||
+                            (!r.sha.empty() && utf::to_utf8(e.sha) == r.sha);
         if (!wanted) continue;
         const std::string name = e.alias.empty() ? utf::to_utf8(e.sha) : base_name(utf::to_utf8(e.alias));
         if (name.empty() || name == "." || name == "..") throw std::runtime_error("entry name unusable as a file name");
         chosen.emplace_back(name, sfx::unpack_entry(mapping->view(), e));
     }
-    int written = 0;
     for (const auto& [name, content] : chosen) {
-        write_file(out + "/" + name, content);
-        std::cout << out << "/" << name << "\n";
-        ++written;
+        write_file(r.out + "/" + name, content);
+        std::cout << r.out << "/" << name << "\n";
     }
-    if (!written) throw std::runtime_error("no such entry");
+    if (chosen.empty()) throw std::runtime_error("no such entry");
     return 0;
+}
+
+void add_list_and_extract(pack::tool& tool) {
+    auto listed = std::make_shared<extract_request>();
+    tool.command("list", "List the payload entries of a self-extractor", [listed] {
+            return list_or_extract(*listed, false);
+        })
+        .add_option("FILE", listed->path, "self-extractor")->required()->type_name("");
+
+    auto r = std::make_shared<extract_request>();
+    auto& c = tool.command("extract", "Unpack payload entries, each checked against its SHA-256",
+                           [r] { return list_or_extract(*r, true); });
+    c.add_option("FILE", r->path, "self-extractor")->required()->type_name("");
+    c.add_option("--out", r->out, "folder to write the entries into")->required()->type_name("DIR");
+    c.add_option("--alias", r->alias, "the entry of this alias")->type_name("ALIAS");
+    c.add_option("--sha", r->sha, "the entry of this SHA-256 (hex)")->type_name("SHA");
+    c.add_flag("--all", r->all, "every entry");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
-        std::cout << usage_text;
-        return argc < 2 ? 2 : 0;
-    }
-    const std::string command = argv[1];
-    arguments args(argc, argv, 2);
-    try {
-        if (command == "build") return build_command(args);
-        if (command == "pack") return pack_command(args);
-        if (command == "sign-xml") return sign(args, true);
-        if (command == "sign-file") return sign(args, false);
-        if (command == "verify") return verify(args);
-        if (command == "list") return list_or_extract(args, false);
-        if (command == "extract") return list_or_extract(args, true);
-        throw usage_error("unknown command " + command);
-    } catch (const usage_error& e) {
-        std::cerr << "veltro-pack: " << e.what() << "\n\n" << usage_text;
-        return 2;
-    } catch (const std::exception& e) {
-        std::cerr << "veltro-pack: " << e.what() << "\n";
-        return 1;
-    }
+    pack::tool tool("veltro-pack", "Builds, signs, checks and unpacks self-extractors.", key_note);
+    add_build(tool);
+    add_pack(tool);
+    add_sign(tool, true);
+    add_sign(tool, false);
+    add_verify(tool);
+    add_list_and_extract(tool);
+    return tool.main(argc, argv);
 }
