@@ -175,6 +175,10 @@ TEST_F(ManifestBuild, MistakesNameFileLineAndKeyAndWriteNothing) {
          "setup-commands: no setup file is named 'setup.exe'"},
         {"timestamp = 1700000000", "timestamp = \"now\"", "demo.toml:15: installer.timestamp: must be a whole number"},
         {"[titles]", "[titles", "demo.toml:6:"},
+        {"<os platform=\"arm64\"/>", "<os platfrom=\"arm64\"/>",
+         "demo.toml:28: setup-files[2].conditions: os: unknown attribute 'platfrom'"},
+        {"base-url = \"https://downloads.example.test/demo\"", "",
+         "demo.toml:33: setup-files[2].file[1].payload: \"none\" needs [repository] base-url"},
     };
     for (const auto& m : mistakes) {
         sh("rm -rf '" + at("out") + "' '" + at("repo") + "'");

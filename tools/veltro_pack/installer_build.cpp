@@ -163,6 +163,8 @@ struct scratch {
 }  // namespace
 
 built_installer make_installer(const manifest& m, const build_options& options, const digest_signer& sign) {
+    if (options.web && m.base_url.empty())
+        throw std::runtime_error(m.file.string() + ": a web installer needs [repository] base-url");
     const auto sources = load_sources(m, options);
     built_installer out;
     out.product_info = product_info(m, sources);

@@ -179,6 +179,15 @@ public:
                 check_children(child, context);
                 continue;
             }
+            // What a rule reads, it writes back: an attribute it does not
+            // write back was never read (a misspelt name would make the rule
+            // hold everywhere).
+            pugi::xml_document written;
+            pugi::xml_node copy = written.append_child(L"rule");
+            condition->save(copy);
+            for (const pugi::xml_attribute a : child.attributes())
+                if (std::wstring_view(a.name()) != L"unsupported" && !copy.attribute(a.name()))
+                    throw std::runtime_error(utf::to_utf8(name) + ": unknown attribute '" + utf::to_utf8(a.name()) + "'");
             try {
                 condition->evaluate(context);
             } catch (const exceptions::error& e) {
@@ -248,6 +257,9 @@ void read_files(const reader& r, const toml::table& root, manifest& m) {
                     r.fail(file.source(), fkey, "'" + sf.name + "' is listed twice in this group (first as " +
                                                     earlier.key + ")");
             sf.payload = r.read_carriage(file, fkey);
+            if (sf.payload == carriage::none && m.base_url.empty())
+                r.fail(file.get("payload")->source(), fkey + ".payload",
+                       "\"none\" needs [repository] base-url: the stub downloads this file");
             sf.when = r.read_rules(file, fkey);
             out.files.push_back(std::move(sf));
         }

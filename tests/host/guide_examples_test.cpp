@@ -1,0 +1,153 @@
+// The release engineer's guide cannot drift from the tools: every example
+// file it shows is the file in docs/examples, every rule example builds, and
+// every command marked to run runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../support/host_shell.hpp"
+#include "../support/pe_image.hpp"
+
+using namespace qzr;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path source_dir = QZR_SOURCE_DIR;
+const std::string packer = QZR_PACKER;
+
+using test::read_file;
+using test::result;
+using test::sh;
+using test::write_file;
+
+struct block {
+    fs::path page;
+    int line = 0;         // of the opening fence
+    std::string info;     // after the fence
+    std::string marker;   // the HTML comment right above the fence, if any
+    std::string content;  // with a final line end
+};
+
+std::vector<block> blocks_of(const fs::path& page) {
+    std::ifstream in(page);
+    std::vector<block> out;
+    std::string line, previous;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (line.rfind("```", 0) != 0) {
+            if (!line.empty()) previous = line;
+            continue;
+        }
+        block b;
+        b.page = page;
+        b.line = number;
+        b.info = line.substr(3);
+        if (previous.rfind("<!--", 0) == 0) b.marker = previous;
+        while (std::getline(in, line)) {
+            ++number;
+            if (line.rfind("```", 0) == 0) break;
+            b.content += line + "\n";
+        }
+        out.push_back(std::move(b));
+        previous.clear();
+    }
+    return out;
+}
+
+std::vector<block> guide_blocks() {
+    // Pages in name order (the front page first), so that marked commands
+    // run in one order everywhere.
+    std::vector<fs::path> pages;
+    for (const auto& entry : fs::directory_iterator(source_dir / "docs"))
+        if (entry.path().extension() == ".md") pages.push_back(entry.path());
+    std::sort(pages.begin(), pages.end());
+    std::vector<block> all;
+    for (const auto& page : pages)
+        for (auto& b : blocks_of(page)) all.push_back(std::move(b));
+    return all;
+}
+
+std::string where(const block& b) { return b.page.filename().string() + ":" + std::to_string(b.line); }
+
+std::string trimmed(std::string s) {
+    s.erase(0, s.find_first_not_of(" \t"));
+    s.erase(s.find_last_not_of(" \t") + 1);
+    return s;
+}
+
+class Guide : public ::testing::Test {
+protected:
+    fs::path dir;
+    void SetUp() override {
+        char tmpl[] = "/tmp/qzr-guide-XXXXXX";
+        dir = mkdtemp(tmpl);
+    }
+    void TearDown() override { sh("rm -rf '" + dir.string() + "'"); }
+
+    // A copy of the quickstart folder with the two setup files it names and
+    // a bare stub beside it.
+    fs::path quickstart() {
+        const fs::path work = dir / "quickstart";
+        fs::copy(source_dir / "docs/examples/quickstart", work, fs::copy_options::recursive);
+        const auto master = test::make_pe({});
+        write_file((work / "veltro.exe").string(), std::string(master.begin(), master.end()));
+        write_file((work / "setup.dat").string(), std::string(20000, 'x'));
+        const auto stub = test::make_pe({});
+        write_file((dir / "stub.exe").string(), std::string(stub.begin(), stub.end()));
+        return work;
+    }
+};
+
+}  // namespace
+
+TEST_F(Guide, ShownFilesAreTheExampleFiles) {
+    int shown = 0;
+    for (const auto& b : guide_blocks()) {
+        const std::string prefix = "<!-- example: ";
+        if (b.marker.rfind(prefix, 0) != 0) continue;
+        const std::string path = trimmed(b.marker.substr(prefix.size(), b.marker.find("-->") - prefix.size()));
+        ASSERT_TRUE(fs::exists(source_dir / path)) << where(b) << ": " << path;
+        EXPECT_EQ(b.content, read_file((source_dir / path).string())) << where(b) << " shows " << path;
+        ++shown;
+    }
+    EXPECT_GE(shown, 1);
+}
+
+TEST_F(Guide, EveryRuleExampleIsAcceptedByTheBuild) {
+    const fs::path work = quickstart();
+    int rules = 0;
+    for (const auto& b : guide_blocks()) {
+        if (trimmed(b.info) != "xml condition") continue;
+        ++rules;
+        std::ostringstream manifest;
+        manifest << read_file((work / "release.toml").string()) << "\n[[setup-files]]\nconditions = '''\n"
+                 << b.content << "'''\n\n[[setup-files.file]]\nname = \"rule-check.dat\"\nsource = \"setup.dat\"\n";
+        write_file((work / "rules.toml").string(), manifest.str());
+        const result r = sh("cd '" + work.string() + "' && " + packer + " build rules.toml --check 2>&1");
+        EXPECT_EQ(r.status, 0) << where(b) << ":\n" << b.content << r.output;
+    }
+    EXPECT_GE(rules, 10) << "the guide shows an example of every rule kind";
+}
+
+TEST_F(Guide, MarkedCommandsRun) {
+    const fs::path work = quickstart();
+    const std::string tools = fs::path(packer).parent_path().string();
+    int ran = 0;
+    for (const auto& b : guide_blocks()) {
+        if (b.marker != "<!-- run -->") continue;
+        ++ran;
+        write_file((dir / "step.sh").string(), b.content);
+        const result r = sh("cd '" + work.string() + "' && PATH='" + tools + "':$PATH STUB='" +
+                            (dir / "stub.exe").string() + "' sh -e '" + (dir / "step.sh").string() + "' 2>&1");
+        EXPECT_EQ(r.status, 0) << where(b) << ":\n" << b.content << r.output;
+    }
+    EXPECT_GE(ran, 1);
+}
