@@ -137,17 +137,29 @@ TEST_F(Guide, EveryRuleExampleIsAcceptedByTheBuild) {
     EXPECT_GE(rules, 10) << "the guide shows an example of every rule kind";
 }
 
+// Commands marked "run with the stub" need the real stub (Authenticode
+// signing needs room in its header); they run when the win32 build is there,
+// as it is in `make test`.
 TEST_F(Guide, MarkedCommandsRun) {
     const fs::path work = quickstart();
     const std::string tools = fs::path(packer).parent_path().string();
-    int ran = 0;
+    const fs::path real_stub = source_dir / "build/win32/bin/veltro_sfx.exe";
+    const bool have_real_stub = fs::exists(real_stub);
+    const std::string stub = have_real_stub ? real_stub.string() : (dir / "stub.exe").string();
+    int ran = 0, left = 0;
     for (const auto& b : guide_blocks()) {
-        if (b.marker != "<!-- run -->") continue;
+        const bool needs_stub = b.marker == "<!-- run with the stub -->";
+        if (b.marker != "<!-- run -->" && !needs_stub) continue;
+        if (needs_stub && !have_real_stub) {
+            ++left;
+            continue;
+        }
         ++ran;
         write_file((dir / "step.sh").string(), b.content);
-        const result r = sh("cd '" + work.string() + "' && PATH='" + tools + "':$PATH STUB='" +
-                            (dir / "stub.exe").string() + "' sh -e '" + (dir / "step.sh").string() + "' 2>&1");
+        const result r = sh("cd '" + work.string() + "' && PATH='" + tools + "':$PATH STUB='" + stub + "' sh -e '" +
+                            (dir / "step.sh").string() + "' 2>&1");
         EXPECT_EQ(r.status, 0) << where(b) << ":\n" << b.content << r.output;
     }
     EXPECT_GE(ran, 1);
+    if (left) GTEST_SKIP() << left << " commands need the win32 stub, which is not built";
 }
