@@ -13,6 +13,8 @@
 #include "../support/host_shell.hpp"
 #include "../support/pe_image.hpp"
 
+#include <pugixml.hpp>
+
 using namespace qzr;
 
 namespace {
@@ -162,4 +164,30 @@ TEST_F(Guide, MarkedCommandsRun) {
     }
     EXPECT_GE(ran, 1);
     if (left) GTEST_SKIP() << left << " commands need the win32 stub, which is not built";
+}
+
+// What the guide shows without running it still reads: XML examples are
+// well-formed, TOML and INI examples parse.
+TEST_F(Guide, ShownDocumentsParse) {
+    int checked = 0;
+    for (const auto& b : guide_blocks()) {
+        const std::string info = trimmed(b.info);
+        if (info == "xml") {
+            const std::string text = b.content.rfind("<?xml", 0) == 0 ? b.content : "<x>" + b.content + "</x>";
+            pugi::xml_document doc;
+            const auto parsed = doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+            EXPECT_TRUE(parsed) << where(b) << ": " << parsed.description() << "\n" << b.content;
+        } else if (info == "toml" || info == "ini") {
+            write_file((dir / "shown").string(), b.content);
+            const std::string check = info == "toml"
+                                          ? "import sys, tomllib; tomllib.load(open(sys.argv[1], 'rb'))"
+                                          : "import sys, configparser; configparser.ConfigParser().read(sys.argv[1])";
+            const result r = sh("python3 -c \"" + check + "\" '" + (dir / "shown").string() + "' 2>&1");
+            EXPECT_EQ(r.status, 0) << where(b) << ":\n" << b.content << r.output;
+        } else {
+            continue;
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 5);
 }
