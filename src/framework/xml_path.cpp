@@ -27,6 +27,12 @@ pugi::xml_node first_along(pugi::xml_node from, std::initializer_list<const wcha
     return found;
 }
 
+bool has_attribute(pugi::xml_node element, std::wstring_view name, std::wstring_view value) {
+    for (const pugi::xml_attribute a : element.attributes())
+        if (name == a.name() && value == a.value()) return true;
+    return false;
+}
+
 void append_string_value(pugi::xml_node node, std::wstring& out) {
     for (const pugi::xml_node child : node.children()) {
         if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)

@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace qzr::xml {
 
@@ -24,6 +25,10 @@ void each_along(pugi::xml_node from, std::initializer_list<const wchar_t*> path,
 
 // The first element along `path`, or an empty node.
 pugi::xml_node first_along(pugi::xml_node from, std::initializer_list<const wchar_t*> path);
+
+// Whether the element has an attribute of that name with that value (every
+// attribute counts, as in a path query's [@name='value']).
+bool has_attribute(pugi::xml_node element, std::wstring_view name, std::wstring_view value);
 
 // The text of a node as a path query compares it: every text and CDATA
 // section below it, joined in document order.

@@ -1,5 +1,7 @@
 #include "cli_support.hpp"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -64,6 +66,12 @@ std::optional<std::uint64_t> source_date_epoch() {
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
     if (!epoch) return std::nullopt;
     return parse_number(epoch, "SOURCE_DATE_EPOCH");
+}
+
+std::uint64_t modification_time(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot read " + path);
+    return static_cast<std::uint64_t>(st.st_mtime);
 }
 
 }  // namespace qzr::pack

@@ -33,4 +33,7 @@ int parse_version(const std::string& text);
 // SOURCE_DATE_EPOCH when it is set.
 std::optional<std::uint64_t> source_date_epoch();
 
+// The file's modification time in seconds since 1970.
+std::uint64_t modification_time(const std::string& path);
+
 }  // namespace qzr::pack

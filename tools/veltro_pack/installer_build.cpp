@@ -1,7 +1,6 @@
 #include "installer_build.hpp"
 
 #include <pugixml.hpp>
-#include <sys/stat.h>
 
 #include <map>
 #include <stdexcept>
@@ -26,12 +25,6 @@ struct loaded {
     std::uint64_t timestamp = 0;
 };
 
-std::uint64_t modification_time(const fs::path& p) {
-    struct stat st {};
-    if (stat(p.c_str(), &st) != 0) throw std::runtime_error("cannot read " + p.string());
-    return static_cast<std::uint64_t>(st.st_mtime);
-}
-
 // Every source once, read whole: its digest decides where it lives.
 std::map<fs::path, loaded> load_sources(const manifest& m, const build_options& options) {
     std::map<fs::path, loaded> out;
@@ -43,7 +36,7 @@ std::map<fs::path, loaded> load_sources(const manifest& m, const build_options& 
             l.content = read_file(f.source.string());
             const auto digest = root::sha256::of(l.content);
             l.sha256 = hex::encode(digest);
-            l.timestamp = fixed ? *fixed : modification_time(f.source);
+            l.timestamp = fixed ? *fixed : modification_time(f.source.string());
             out.emplace(f.source, std::move(l));
         }
     return out;

@@ -1,6 +1,4 @@
 // veltro-pack: builds, signs, checks and unpacks self-extractors.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -47,9 +45,7 @@ using pack::write_file;
 
 std::uint64_t file_time(const std::string& path) {
     if (const auto epoch = pack::source_date_epoch()) return *epoch;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot read " + path);
-    return static_cast<std::uint64_t>(st.st_mtime);
+    return pack::modification_time(path);
 }
 
 std::string base_name(const std::string& path) {

@@ -29,10 +29,8 @@ bool has_master_file(const pugi::xml_document& doc) {
 // An "os" element anywhere with a "platform" attribute of "arm64".
 bool has_arm64_os(const pugi::xml_document& doc) {
     const pugi::xml_node found = doc.find_node([](pugi::xml_node n) {
-        if (n.type() != pugi::node_element || std::wstring_view(n.name()) != L"os") return false;
-        for (const pugi::xml_attribute a : n.attributes())
-            if (std::wstring_view(a.name()) == L"platform" && std::wstring_view(a.value()) == L"arm64") return true;
-        return false;
+        return n.type() == pugi::node_element && std::wstring_view(n.name()) == L"os" &&
+               xml::has_attribute(n, L"platform", L"arm64");
     });
     return bool(found);
 }

@@ -3,7 +3,6 @@
 #include <pugixml.hpp>
 
 #include "framework/xml_path.hpp"
-
 #include "log/logger.hpp"
 #include "veltro_sfx_lib/description/veltro_info.hpp"
 #include "veltro_sfx_lib/payload/payload_intf.hpp"

@@ -22,20 +22,14 @@ std::wstring replace_arguments(std::wstring text, const std::vector<std::wstring
 
 namespace {
 
-bool has_attribute(pugi::xml_node element, std::wstring_view name, std::wstring_view value) {
-    for (const pugi::xml_attribute a : element.attributes())
-        if (name == a.name() && value == a.value()) return true;
-    return false;
-}
-
 // The first "language" element with the culture inside the first
 // "identifier" elements with the identifier, in document order.
 pugi::xml_node find_language(const pugi::xml_document& table, std::wstring_view id, std::wstring_view culture) {
     pugi::xml_node found;
     xml::each_along(table, {L"identifiers", L"identifier"}, [&](pugi::xml_node identifier) {
-        if (!has_attribute(identifier, L"id", id)) return true;
+        if (!xml::has_attribute(identifier, L"id", id)) return true;
         for (const pugi::xml_node language : identifier.children(L"language"))
-            if (has_attribute(language, L"lang", culture)) {
+            if (xml::has_attribute(language, L"lang", culture)) {
                 found = language;
                 return false;
             }
