@@ -16,4 +16,11 @@ std::wstring join(std::wstring_view left, std::wstring_view right);
 // when the path has no separator.
 std::wstring parent(std::wstring_view path);
 
+// Whether path names its place fully: "C:\..." or a share "\\server\...".
+inline bool is_absolute(std::wstring_view path) noexcept {
+    const bool drive = path.size() >= 3 && ((path[0] | 0x20) >= L'a' && (path[0] | 0x20) <= L'z') && path[1] == L':' &&
+                       is_separator(path[2]);
+    return drive || (path.size() >= 3 && is_separator(path[0]) && is_separator(path[1]));
+}
+
 }  // namespace qzr::path

@@ -3,6 +3,7 @@
 
 #include "log/logger.hpp"
 #include "net/ie_proxy_detection.hpp"
+#include "net/winhttp_api.hpp"
 #include "win/handle.hpp"
 
 namespace qzr::http {
@@ -24,7 +25,7 @@ using global_string = win::basic_handle<global_string_traits>;
 bool detect_ie_proxy(ProxySettings& settings) {
     QZR_LOG_DEBUG(L"Detection of IE proxy settings.");
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
-    if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) {
+    if (!net::winhttp().WinHttpGetIEProxyConfigForCurrentUser(&config)) {
         QZR_LOG_ERROR(L"Get IE proxy settings failed with error '%d'.", static_cast<std::int32_t>(::GetLastError()));
         return false;
     }

@@ -14,6 +14,8 @@
 #include "framework/text_format.hpp"
 #include "framework/utf.hpp"
 #include "net/proxy_settings.hpp"
+#include "net/secure_protocols.hpp"
+#include "net/winhttp_api.hpp"
 #include "win/file_system.hpp"
 #include "win/handle.hpp"
 #include "win/system_error.hpp"
@@ -23,7 +25,6 @@ namespace qzr::net {
 namespace {
 
 constexpr wchar_t user_agent[] = L"Kavro SimpleHttp/3.0";
-constexpr DWORD tls10 = 0x80, tls11 = 0x200, tls12 = 0x800;
 constexpr DWORD connect_timeout = 30000, send_timeout = 15000, receive_timeout = 15000;
 // A closed request handle reports its closing through the callback; a
 // WinHTTP that never does must not hang the client.
@@ -35,7 +36,7 @@ constexpr DWORD step_margin = 5000;
 constexpr DWORD receive_step_limit = receive_timeout + step_margin;
 
 std::shared_ptr<void> share_internet_handle(HINTERNET h) {
-    return std::shared_ptr<void>(h, [](void* p) { ::WinHttpCloseHandle(p); });
+    return std::shared_ptr<void>(h, [](void* p) { winhttp().WinHttpCloseHandle(p); });
 }
 
 bool at_least(std::uint32_t major, std::uint32_t minor) {
@@ -53,7 +54,7 @@ bool set_proxy_option(HINTERNET handle, std::uint32_t access_type, const std::ws
     info.dwAccessType = access_type;
     info.lpszProxy = proxy.empty() ? nullptr : const_cast<wchar_t*>(proxy.c_str());
     info.lpszProxyBypass = nullptr;
-    return ::WinHttpSetOption(handle, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
+    return winhttp().WinHttpSetOption(handle, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
 }
 
 win::handle new_event(bool manual_reset) {
@@ -102,7 +103,7 @@ struct simple_http_wrapper::request_state {
             worker.join();
         }
         if (request) {
-            ::WinHttpCloseHandle(request);
+            winhttp().WinHttpCloseHandle(request);
             ::WaitForSingleObject(handle_closed.get(), handle_close_limit);
             request = nullptr;
         }
@@ -147,10 +148,10 @@ struct simple_http_wrapper::request_state {
     void transfer() {
         void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : body.data();
         const DWORD size = static_cast<DWORD>(body.size());
-        if (!::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, size, size, 0))
+        if (!winhttp().WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, size, size, 0))
             win::raise_last_error(L"Unable to send the request!");
         wait_step(send_step_limit);
-        if (!::WinHttpReceiveResponse(request, nullptr)) win::raise_last_error(L"Unable to receive the response!");
+        if (!winhttp().WinHttpReceiveResponse(request, nullptr)) win::raise_last_error(L"Unable to receive the response!");
         wait_step(receive_step_limit);
         headers_in = true;
         ::SetEvent(headers_ready.get());
@@ -169,7 +170,7 @@ struct simple_http_wrapper::request_state {
         }
         read_buffer.resize(read_buffer_size);
         for (;;) {
-            if (!::WinHttpReadData(request, read_buffer.data(), read_buffer_size, nullptr))
+            if (!winhttp().WinHttpReadData(request, read_buffer.data(), read_buffer_size, nullptr))
                 win::raise_last_error(L"Unable to read the response!");
             wait_step(receive_step_limit);
             const DWORD n = bytes_read.load();
@@ -199,7 +200,7 @@ struct simple_http_wrapper::request_state {
 
     std::uint32_t read_status() const {
         DWORD status = 0, size = sizeof status;
-        if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+        if (!winhttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                    WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
             win::raise_last_error(L"Unable to query response headers!");
         return status;
@@ -210,7 +211,7 @@ struct simple_http_wrapper::request_state {
     std::int64_t read_content_length() const {
         wchar_t text[32] = {};
         DWORD size = sizeof text;
-        if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+        if (!winhttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
                                    WINHTTP_NO_HEADER_INDEX))
             win::raise_last_error(L"Unable to query response headers!");
         const std::string digits = utf::to_utf8(text);
@@ -280,26 +281,32 @@ void simple_http_wrapper::open_session(std::uint32_t access_type, const std::wst
     // "http://host:port" and "host:port" name the same proxy; some WinHTTPs
     // read only the second form.
     const std::wstring name = proxy.rfind(L"http://", 0) == 0 ? proxy.substr(7) : proxy;
-    HINTERNET session = ::WinHttpOpen(user_agent, access_type, name.empty() ? WINHTTP_NO_PROXY_NAME : name.c_str(),
+    HINTERNET session = winhttp().WinHttpOpen(user_agent, access_type, name.empty() ? WINHTTP_NO_PROXY_NAME : name.c_str(),
                                       WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
     if (!session) win::raise_last_error(L"Unable to initialize a WinHTTP session!");
     auto owned = share_internet_handle(session);
 
-    DWORD protocols = tls10;
-    if (!::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-        win::raise_last_error(L"Unable to set WinHTTP protocols (%08lx)!", protocols);
-    protocols = tls10 | tls11 | (at_least(6, 2) ? tls12 : 0);
-    if (!::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols) &&
-        ::GetLastError() != ERROR_INVALID_PARAMETER)
-        win::raise_last_error(L"Unable to set WinHTTP protocols (%08lx)!", protocols);
+    // Before the first request: a session that kept the system's default
+    // versions would meet servers that refuse them.
+    DWORD refused = ERROR_SUCCESS;
+    const std::uint32_t protocols = request_modern_tls([&](std::uint32_t flags) {
+        DWORD value = flags;
+        if (winhttp().WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &value, sizeof value)) return true;
+        refused = ::GetLastError();
+        return false;
+    });
+    if (!protocols) {
+        ::SetLastError(refused);
+        win::raise_last_error(L"Unable to set WinHTTP protocols (%08lx)!", static_cast<DWORD>(tls12_protocol));
+    }
 
-    if (!::WinHttpSetTimeouts(session, static_cast<int>(resolve_timeout_), connect_timeout, send_timeout,
+    if (!winhttp().WinHttpSetTimeouts(session, static_cast<int>(resolve_timeout_), connect_timeout, send_timeout,
                               receive_timeout))
         win::raise_last_error(L"Unable to set WinHTTP timeouts!");
     // The wait for a response's headers gets the receive time-out too; a
     // WinHTTP without the option is still bounded by the step limits.
     DWORD response_timeout = receive_timeout;
-    ::WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
+    winhttp().WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
     session_ = std::move(owned);
 }
 
@@ -313,7 +320,7 @@ simple_http_wrapper::~simple_http_wrapper() {
 void simple_http_wrapper::start(const url& u, const wchar_t* verb, const std::wstring& headers,
                                 const std::function<void(request_state&)>& configure) {
     connection_.reset();
-    HINTERNET connection = ::WinHttpConnect(session_.get(), utf::from_utf8(u.host).c_str(), u.port, 0);
+    HINTERNET connection = winhttp().WinHttpConnect(session_.get(), utf::from_utf8(u.host).c_str(), u.port, 0);
     if (!connection) win::raise_last_error(L"Unable to initialize a WinHTTP connection!");
     connection_ = share_internet_handle(connection);
 
@@ -323,29 +330,29 @@ void simple_http_wrapper::start(const url& u, const wchar_t* verb, const std::ws
     if (!u.query.empty()) object += L"?" + utf::from_utf8(u.query);
     DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE;
     if (u.scheme == "https") flags |= WINHTTP_FLAG_SECURE;
-    s.request = ::WinHttpOpenRequest(connection, verb, object.c_str(), nullptr, WINHTTP_NO_REFERER,
+    s.request = winhttp().WinHttpOpenRequest(connection, verb, object.c_str(), nullptr, WINHTTP_NO_REFERER,
                                      WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
     if (!s.request) win::raise_last_error(L"Unable to initialize WinHTTP request!");
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&s);
-    if (!::WinHttpSetOption(s.request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+    if (!winhttp().WinHttpSetOption(s.request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
         win::raise_last_error(L"Unable to set WinHTTP context!");
-    if (::WinHttpSetStatusCallback(s.request, on_status, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0) ==
+    if (winhttp().WinHttpSetStatusCallback(s.request, on_status, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0) ==
         WINHTTP_INVALID_STATUS_CALLBACK)
         win::raise_last_error(L"Unable to set WinHTTP status callback!");
-    if (!headers.empty() && !::WinHttpAddRequestHeaders(s.request, headers.c_str(), static_cast<DWORD>(-1),
+    if (!headers.empty() && !winhttp().WinHttpAddRequestHeaders(s.request, headers.c_str(), static_cast<DWORD>(-1),
                                                         WINHTTP_ADDREQ_FLAG_ADD_IF_NEW))
         win::raise_last_error(L"Unable to add headers to the request!");
     if (!proxy_user_.empty()) {
         const std::wstring user = reencode_credential(proxy_user_, proxy_code_page_);
         const std::wstring password = reencode_credential(proxy_password_, proxy_code_page_);
-        if (!::WinHttpSetCredentials(s.request, WINHTTP_AUTH_TARGET_PROXY, proxy_auth_scheme_, user.c_str(),
+        if (!winhttp().WinHttpSetCredentials(s.request, WINHTTP_AUTH_TARGET_PROXY, proxy_auth_scheme_, user.c_str(),
                                      password.c_str(), nullptr))
             win::raise_last_error(L"Unable to set proxy credentials!");
     }
     if (!server_user_.empty()) {
         const std::wstring user = reencode_credential(server_user_, server_code_page_);
         const std::wstring password = reencode_credential(server_password_, server_code_page_);
-        if (!::WinHttpSetCredentials(s.request, WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC, user.c_str(),
+        if (!winhttp().WinHttpSetCredentials(s.request, WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC, user.c_str(),
                                      password.c_str(), nullptr))
             win::raise_last_error(L"Unable to set server credentials!");
     }
@@ -364,7 +371,7 @@ std::uint32_t simple_http_wrapper::await_status() {
         return 0;
     }
     DWORD status = 0, size = sizeof status;
-    if (!::WinHttpQueryHeaders(s.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!winhttp().WinHttpQueryHeaders(s.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
         return 0;  // its error stays the last error
     return status;
@@ -433,12 +440,12 @@ std::uint32_t simple_http_wrapper::post(const url& u, const std::vector<std::uin
 std::wstring simple_http_wrapper::query_header(const std::wstring& name) {
     const HINTERNET request = state_->request;
     DWORD size = 0;
-    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), WINHTTP_NO_OUTPUT_BUFFER, &size,
+    winhttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), WINHTTP_NO_OUTPUT_BUFFER, &size,
                           WINHTTP_NO_HEADER_INDEX);
     if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) win::raise_last_error(L"Unable to query response headers!");
     std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
     DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), value.data(), &bytes,
+    if (!winhttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), value.data(), &bytes,
                                WINHTTP_NO_HEADER_INDEX))
         win::raise_last_error(L"Unable to query response headers!");
     value.resize(bytes / sizeof(wchar_t));

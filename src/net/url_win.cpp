@@ -3,6 +3,7 @@
 
 #include "framework/errors.hpp"
 #include "net/url.hpp"
+#include "net/winhttp_api.hpp"
 
 namespace qzr::net {
 
@@ -12,7 +13,7 @@ url crack(const std::wstring& text) {
     // Lengths of -1 ask for every component as a pointer into the text.
     parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength =
         static_cast<DWORD>(-1);
-    if (!::WinHttpCrackUrl(text.c_str(), static_cast<DWORD>(text.size()), 0, &parts))
+    if (!winhttp().WinHttpCrackUrl(text.c_str(), static_cast<DWORD>(text.size()), 0, &parts))
         throw exceptions::error(exceptions::invalid_parameter_code, L"Unable to crack the URL '%ls' into components!",
                                 text);
     const auto part = [](const wchar_t* at, DWORD length) {

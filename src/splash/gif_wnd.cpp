@@ -1,12 +1,13 @@
 #include "splash/gif_wnd.hpp"
 
-#include <gdiplus.h>
 #include <propsys.h>
 
 #include <mutex>
 
 #include "environment/os_info.hpp"
 #include "log/logger.hpp"
+#include "splash/gdiplus_api.hpp"
+#include "win/system_library.hpp"
 
 namespace qzr::features::splash {
 
@@ -60,12 +61,14 @@ std::shared_ptr<gif_wnd_intf> gif_wnd::factory::create(const std::shared_ptr<gif
 }
 
 gif_wnd::gdiplus_session::gdiplus_session() {
+    const gdiplus_functions* g = gdiplus();
+    if (!g) return;
     const Gdiplus::GdiplusStartupInput input;
-    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) token = 0;
+    if (g->GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) token = 0;
 }
 
 gif_wnd::gdiplus_session::~gdiplus_session() {
-    if (token) Gdiplus::GdiplusShutdown(token);
+    if (token) gdiplus()->GdiplusShutdown(token);
 }
 
 gif_wnd::gif_wnd(std::shared_ptr<gif_wnd_data_intf> data, HINSTANCE instance)
@@ -81,7 +84,7 @@ gif_wnd::~gif_wnd() {
     release_taskbar();
     // GDI+ objects go before the session that made them.
     frames_.clear();
-    image_.reset();
+    if (image_) gdiplus()->GdipDisposeImage(image_);
     if (stream_) stream_->Release();
 }
 
@@ -134,10 +137,8 @@ void gif_wnd::set_progress(std::int32_t percent) {
 
 std::int32_t gif_wnd::prevent_pinning() {
     using get_store_fn = HRESULT(WINAPI*)(HWND, REFIID, void**);
-    const HMODULE shell32 = ::LoadLibraryW(L"shell32.dll");
-    const auto get_store = shell32 ? reinterpret_cast<get_store_fn>(reinterpret_cast<void*>(
-                                         ::GetProcAddress(shell32, "SHGetPropertyStoreForWindow")))
-                                   : nullptr;
+    const auto get_store =
+        win::function_of<get_store_fn>(win::load_system_library(L"shell32.dll"), "SHGetPropertyStoreForWindow");
     if (!get_store) return 0;
     IPropertyStore* store = nullptr;
     HRESULT hr = get_store(window_.load(), property_store_iid, reinterpret_cast<void**>(&store));
@@ -264,16 +265,25 @@ bool gif_wnd::on_create(HWND window) {
         ::GlobalFree(memory);
         return false;
     }
-    image_ = std::make_unique<Gdiplus::Image>(stream_);
-    if (image_->GetLastStatus() != Gdiplus::Ok || image_->GetWidth() == 0 || image_->GetHeight() == 0) return false;
+    if (!gdiplus_.token) return false;
+    const gdiplus_functions& g = *gdiplus();
+    UINT width = 0, height = 0;
+    if (g.GdipLoadImageFromStream(stream_, &image_) != Gdiplus::Ok || !image_ ||
+        g.GdipGetImageWidth(image_, &width) != Gdiplus::Ok || g.GdipGetImageHeight(image_, &height) != Gdiplus::Ok ||
+        width == 0 || height == 0)
+        return false;
 
-    if (image_->GetFrameDimensionsCount() > 0 && image_->GetFrameDimensionsList(&dimension_, 1) == Gdiplus::Ok)
-        frame_count_ = image_->GetFrameCount(&dimension_);
+    UINT dimensions = 0;
+    if (g.GdipImageGetFrameDimensionsCount(image_, &dimensions) == Gdiplus::Ok && dimensions > 0 &&
+        g.GdipImageGetFrameDimensionsList(image_, &dimension_, 1) == Gdiplus::Ok &&
+        g.GdipImageGetFrameCount(image_, &dimension_, &frame_count_) != Gdiplus::Ok)
+        frame_count_ = 0;
     if (frame_count_ == 0) frame_count_ = 1;
-    if (const UINT size = image_->GetPropertyItemSize(PropertyTagFrameDelay); size >= sizeof(Gdiplus::PropertyItem)) {
+    if (UINT size = 0; g.GdipGetPropertyItemSize(image_, PropertyTagFrameDelay, &size) == Gdiplus::Ok &&
+                       size >= sizeof(Gdiplus::PropertyItem)) {
         std::vector<std::uint8_t> buffer(size);
         auto* item = reinterpret_cast<Gdiplus::PropertyItem*>(buffer.data());
-        if (image_->GetPropertyItem(PropertyTagFrameDelay, size, item) == Gdiplus::Ok && item->value) {
+        if (g.GdipGetPropertyItem(image_, PropertyTagFrameDelay, size, item) == Gdiplus::Ok && item->value) {
             const auto* values = static_cast<const std::uint8_t*>(item->value);
             for (ULONG i = 0; i + 4 <= item->length; i += 4) {
                 UINT delay;
@@ -284,8 +294,8 @@ bool gif_wnd::on_create(HWND window) {
     }
 
     text_top_ = data_->text_top();
-    width_ = static_cast<int>(image_->GetWidth());
-    height_ = static_cast<int>(image_->GetHeight());
+    width_ = static_cast<int>(width);
+    height_ = static_cast<int>(height);
     ::SetWindowPos(window, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width_) / 2,
                    (::GetSystemMetrics(SM_CYSCREEN) - height_) / 2, width_, height_, SWP_NOZORDER | SWP_NOACTIVATE);
     if (const auto icon = reinterpret_cast<LPARAM>(data_->icon())) {
@@ -296,20 +306,23 @@ bool gif_wnd::on_create(HWND window) {
 
     const HDC screen = ::GetDC(window);
     for (UINT i = 0; i < frame_count_; ++i) {
-        if (frame_count_ > 1) image_->SelectActiveFrame(&dimension_, i);
+        if (frame_count_ > 1) g.GdipImageSelectActiveFrame(image_, &dimension_, i);
         win::gdi_object bitmap(::CreateCompatibleBitmap(screen, width_, height_));
         win::memory_dc dc(::CreateCompatibleDC(screen));
         if (bitmap && dc) {
             win::selected_object selected(dc.get(), bitmap.get());
-            Gdiplus::Graphics graphics(dc.get());
-            graphics.DrawImage(image_.get(), 0, 0, width_, height_);
+            Gdiplus::GpGraphics* graphics = nullptr;
+            if (g.GdipCreateFromHDC(dc.get(), &graphics) == Gdiplus::Ok && graphics) {
+                g.GdipDrawImageRectI(graphics, image_, 0, 0, width_, height_);
+                g.GdipDeleteGraphics(graphics);
+            }
         }
         frames_.push_back(std::move(bitmap));
     }
     ::ReleaseDC(window, screen);
     frame_ = 0;
     if (frame_count_ > 1) {
-        image_->SelectActiveFrame(&dimension_, 0);
+        g.GdipImageSelectActiveFrame(image_, &dimension_, 0);
         ::SetTimer(window, timer_id, frame_delay_ms(0), nullptr);
     }
     font_.reset(::CreateFontW(-13, 0, 0, 0, 100, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -323,7 +336,7 @@ UINT gif_wnd::frame_delay_ms(UINT frame) const { return frame < delays_.size() ?
 void gif_wnd::on_timer(HWND window) {
     ::KillTimer(window, timer_id);
     frame_ = (frame_ + 1) % frame_count_;
-    image_->SelectActiveFrame(&dimension_, frame_);
+    gdiplus()->GdipImageSelectActiveFrame(image_, &dimension_, frame_);
     ::SetTimer(window, timer_id, frame_delay_ms(frame_), nullptr);
     ::InvalidateRect(window, nullptr, FALSE);
 }

@@ -18,7 +18,7 @@
 #include "win/handle.hpp"
 
 namespace Gdiplus {
-class Image;
+class GpImage;
 }
 
 namespace qzr::features::splash {
@@ -72,7 +72,7 @@ private:
 
     gdiplus_session gdiplus_;
     IStream* stream_ = nullptr;  // the GIF bytes the image decodes from
-    std::unique_ptr<Gdiplus::Image> image_;
+    Gdiplus::GpImage* image_ = nullptr;  // owned; disposed before the session ends
     GUID dimension_{};
     UINT frame_count_ = 0;
     UINT frame_ = 0;

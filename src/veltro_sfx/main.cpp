@@ -19,6 +19,7 @@
 #include "veltro_sfx_lib/run/sfx_process_win.hpp"
 #include "win/file_system.hpp"
 #include "win/process_info.hpp"
+#include "win/security_descriptor.hpp"
 #include "win/version_resource.hpp"
 
 namespace {
@@ -39,12 +40,12 @@ std::wstring fresh_client_id() { return uuid::to_wstring(uuid::random_uuid()); }
 
 std::wstring log_folder() {
     const std::wstring brand_folder =
-        repository::conditions::brand_folder_name(repository::conditions::brand_of_executable(program_path()));
+        repository::conditions::brand_folder_name(repository::conditions::brand_of_module(nullptr));
     return path::join(path::join(path::join(win::common_app_data(), brand_folder), L"Veltro"), L"Logs");
 }
 
 std::wstring version_text() {
-    const auto v = win::file_version(program_path());
+    const auto v = win::file_version(nullptr);
     if (!v) return L"0.0.0.0";
     return text::format(L"%hu.%hu.%hu.%hu", (*v)[0], (*v)[1], (*v)[2], (*v)[3]);
 }
@@ -77,7 +78,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line_argument, int) {
         }
         reporting = sfx_reporting::factory().create(proxy);
 
-        repository::conditions::set_running_executable(program_path());
         command_line cmd(::GetCommandLineW(), true);
         const std::wstring client_id = select_client_id(cmd, &fresh_client_id);
 
@@ -91,12 +91,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line_argument, int) {
         }
         reporting->set_trigger(launched);
 
-        if (const auto main_product = win::version_string(program_path(), L"MainProductId");
+        if (const auto main_product = win::version_string(nullptr, L"MainProductId");
             main_product && !main_product->empty())
             reporting->add_main_product(*main_product, L"", false);
 
         const std::wstring folder = log_folder();
-        if (!win::is_directory(folder)) win::create_directories(folder);
+        // Folders made here get the protected list (users may read); the
+        // sink refuses a folder or file that is a link, and the run then goes
+        // on without a log file.
+        if (!win::is_directory(folder))
+            win::create_directories(folder, win::security_descriptor(win::protected_folder_sddl).get());
         log_path = folder + L"\\sfx.log";
         log::add_file_sink(log_path, log_rotation_size, 0);
         if (auto* lg = log::logger()) lg->set_flush_level(log_flush_level);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "win/system_error.hpp"
+#include "win/system_library.hpp"
 
 namespace qzr::systools {
 
@@ -14,7 +15,7 @@ namespace {
 class user_environment {
 public:
     explicit user_environment(HANDLE token) {
-        module_.reset(::LoadLibraryExW(L"userenv.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+        module_.reset(win::load_system_library(L"userenv.dll"));
         if (!module_) win::raise_last_error(L"Unable to retrieve environment of the user!");
         using create_fn = BOOL(WINAPI*)(void**, HANDLE, BOOL);
         const auto create = reinterpret_cast<create_fn>(
@@ -49,24 +50,60 @@ std::vector<wchar_t> writable(const std::wstring& text) {
 
 bool is_valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
 
+// The attribute list that limits what a started process inherits to the
+// handles named in it.
+class inherited_handles {
+public:
+    explicit inherited_handles(const std::vector<HANDLE>& handles) : handles_(handles) {
+        if (handles_.empty()) return;
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (!::InitializeProcThreadAttributeList(list_, 1, 0, &size)) list_ = nullptr;
+        if (!list_ || !::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                                   handles_.size() * sizeof(HANDLE), nullptr, nullptr))
+            win::raise_last_error(L"Unable to prepare the handles a process inherits!");
+    }
+    ~inherited_handles() {
+        if (list_) ::DeleteProcThreadAttributeList(list_);
+    }
+    inherited_handles(const inherited_handles&) = delete;
+    inherited_handles& operator=(const inherited_handles&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST list() const noexcept { return list_; }
+
+private:
+    std::vector<HANDLE> handles_;  // the attribute points into this copy
+    std::vector<std::uint8_t> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
 // Starts the command line with this process's token and environment and
 // hands the process over to started; the thread handle is returned (kept
-// only by a suspended start, to resume it).
+// only by a suspended start, to resume it). With a list of handles, the
+// process inherits those and nothing else.
 win::handle start(const std::wstring& command_line, const wchar_t* current_directory, bool show_window,
-                  bool inherit_handles, process_record& started, DWORD extra_flags = 0) {
+                  bool inherit_handles, process_record& started, DWORD extra_flags = 0,
+                  const inherited_handles* only = nullptr) {
     started = process_record{};
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
+    STARTUPINFOEXW si{};
+    si.StartupInfo.cb = sizeof si.StartupInfo;
     DWORD flags = CREATE_NEW_CONSOLE | extra_flags;
     if (!show_window) {
         flags = CREATE_NO_WINDOW | extra_flags;
-        si.dwFlags = STARTF_USESHOWWINDOW;
-        si.wShowWindow = SW_HIDE;
+        si.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+        si.StartupInfo.wShowWindow = SW_HIDE;
+    }
+    if (only && only->list()) {
+        si.StartupInfo.cb = sizeof si;
+        si.lpAttributeList = only->list();
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
     std::vector<wchar_t> buffer = writable(command_line);
     PROCESS_INFORMATION pi{};
     if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, inherit_handles ? TRUE : FALSE, flags, nullptr,
-                          current_directory, &si, &pi))
+                          current_directory, &si.StartupInfo, &pi))
         win::raise_last_error(L"Unable to create process '%ls'!", command_line);
     started.process.reset(pi.hProcess);
     win::handle thread(pi.hThread);
@@ -98,10 +135,12 @@ std::uint32_t process_wrapper::run(const std::wstring& command_line, bool show_w
     return finish(started, command_line, timeout);
 }
 
-std::uint32_t process_wrapper::run_prepared(const std::wstring& command_line, bool show_window, bool inherit_handles,
-                                            std::uint32_t timeout, const std::function<void()>& before_resume,
-                                            process_record& started) {
-    const win::handle thread = start(command_line, nullptr, show_window, inherit_handles, started, CREATE_SUSPENDED);
+std::uint32_t process_wrapper::run_prepared(const std::wstring& command_line, bool show_window,
+                                            const std::vector<HANDLE>& inherited, std::uint32_t timeout,
+                                            const std::function<void()>& before_resume, process_record& started) {
+    const inherited_handles only(inherited);
+    const win::handle thread =
+        start(command_line, nullptr, show_window, !inherited.empty(), started, CREATE_SUSPENDED, &only);
     try {
         if (before_resume) before_resume();
     } catch (...) {

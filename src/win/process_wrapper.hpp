@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "win/handle.hpp"
 
@@ -36,11 +37,13 @@ public:
     virtual std::uint32_t run(const std::wstring& command_line, bool show_window, bool inherit_handles,
                               std::uint32_t timeout, process_record& started) = 0;
     // run, with before_resume called between the creation of the process
-    // and its first instruction (it starts suspended). When before_resume
+    // and its first instruction (it starts suspended), handing the process
+    // exactly the inheritable handles listed in inherited (none when it is
+    // empty), whatever else of ours is inheritable. When before_resume
     // raises, the process is ended unstarted and the error passes on.
-    virtual std::uint32_t run_prepared(const std::wstring& command_line, bool show_window, bool inherit_handles,
-                                       std::uint32_t timeout, const std::function<void()>& before_resume,
-                                       process_record& started) = 0;
+    virtual std::uint32_t run_prepared(const std::wstring& command_line, bool show_window,
+                                       const std::vector<HANDLE>& inherited, std::uint32_t timeout,
+                                       const std::function<void()>& before_resume, process_record& started) = 0;
     // The same start in current_directory (empty: this process's own). The
     // two start flags are the window and inheritance choices of run; there
     // is no time-out, the call waits for the process to end.
@@ -64,7 +67,7 @@ class process_wrapper final : public process_wrapper_intf {
 public:
     std::uint32_t run(const std::wstring& command_line, bool show_window, bool inherit_handles,
                       std::uint32_t timeout, process_record& started) override;
-    std::uint32_t run_prepared(const std::wstring& command_line, bool show_window, bool inherit_handles,
+    std::uint32_t run_prepared(const std::wstring& command_line, bool show_window, const std::vector<HANDLE>& inherited,
                                std::uint32_t timeout, const std::function<void()>& before_resume,
                                process_record& started) override;
     std::uint32_t run_in_directory(const std::wstring& command_line, const std::wstring& current_directory,

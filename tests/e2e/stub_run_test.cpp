@@ -109,6 +109,50 @@ TEST(StubRun, AFailedRunEndsWithItsCodeAndCleansUp) {
     EXPECT_EQ(temp_folders(), before);
 }
 
+// The installer usually starts from a Downloads folder, where anyone may
+// have left DLLs named as system DLLs. Under Wine's default a DLL Wine has
+// built in is never taken from the application's folder, so the installer's
+// own settings tell Wine to prefer such a DLL found on the search path, as
+// Windows does. (version.dll is not planted: Wine's own user32 imports it,
+// which the system's does not, so under Wine it comes from the search path
+// whatever the stub imports; the import check of the images covers it.)
+TEST(StubRun, DllsPlantedBesideTheInstallerAreNeverLoaded) {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring downloads = path::join(tmp, L"downloads-" + uuid::to_wstring(uuid::random_uuid()));
+    ASSERT_TRUE(win::create_directories(downloads));
+    const std::wstring installer = path::join(downloads, L"setup.exe");
+    ASSERT_TRUE(CopyFileW(stub_path().c_str(), installer.c_str(), FALSE));
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring planted = path::join(path::parent(std::wstring(self, n)), L"planted_dll.dll");
+    const wchar_t* const names[] = {L"winhttp.dll", L"gdiplus.dll"};
+    for (const wchar_t* name : names) ASSERT_TRUE(CopyFileW(planted.c_str(), path::join(downloads, name).c_str(), FALSE));
+
+    const std::wstring settings = L"Software\\Wine\\AppDefaults\\setup.exe";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (settings + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring native_first = L"native,builtin";
+    for (const wchar_t* name : {L"winhttp", L"gdiplus"})
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(native_first.c_str()),
+                       static_cast<DWORD>((native_first.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    const run_result r = run_stub(L"/silent /offline", installer);
+    RegDeleteTreeW(HKEY_CURRENT_USER, settings.c_str());
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, 0u) << "the installation goes on as it would without them";
+    for (const wchar_t* name : names) {
+        const std::wstring dll = path::join(downloads, name);
+        EXPECT_FALSE(win::exists(dll + L".loaded")) << utf::to_utf8(name) << " was loaded from the installer's folder";
+        DeleteFileW((dll + L".loaded").c_str());
+        DeleteFileW(dll.c_str());
+    }
+    DeleteFileW(installer.c_str());
+    RemoveDirectoryW(downloads.c_str());
+}
+
 TEST(StubRun, XperfKeepsAProtectedFolderWithTheHandOverFile) {
     const run_result r = run_stub(L"/silent /xperf /offline /custom:\"a b\"");
     ASSERT_FALSE(r.timed_out);
@@ -306,6 +350,17 @@ TEST(StubRun, ASignedMicrostubHandsOverItsCookieAndEdatFiles) {
     EXPECT_EQ(cookies, (std::vector<std::wstring>{L"cookie-of-the-microstub", L"from-the-command-line"}))
         << "the command line's comes last and wins";
     sfx::temp_dir::remove(created_folder(both));
+
+    // A cookie file far larger than any cookie is ignored and the run goes on.
+    std::ofstream(path::join(edat, L"ecoo.edat").c_str(), std::ios::binary | std::ios::trunc)
+        << std::string(64 * 1024 + 1, 'c');
+    const run_result huge = run_stub(stub_args, packed_stub(L"microstub_signed"));
+    EXPECT_EQ(huge.exit_code, 0u);
+    EXPECT_TRUE(has_message_starting(huge, "Cookie file '")) << "named as too large";
+    info = read_hand_over(created_folder(huge));
+    ASSERT_TRUE(info);
+    EXPECT_FALSE(info->doc.document_element().child(L"cookie"));
+    sfx::temp_dir::remove(created_folder(huge));
 
     const run_result untrusted = run_stub(stub_args, packed_stub(L"microstub_unsigned"));
     EXPECT_EQ(untrusted.exit_code, 3u) << "no EDAT files from an unsigned parent";

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "framework/digest.hpp"
 #include "framework/errors.hpp"
@@ -16,6 +19,7 @@
 #include "framework/text_format.hpp"
 #include "framework/utf.hpp"
 #include "framework/uuid.hpp"
+#include "framework/version_block.hpp"
 #include "framework/xml_path.hpp"
 
 using namespace qzr;
@@ -154,6 +158,10 @@ TEST(Path, ExactlyOneSeparatorAtTheSeam) {
     EXPECT_EQ(path::join(L"C:/x/", L"/y"), L"C:/x/y");
     EXPECT_EQ(path::join(L"", L"Temp"), L"Temp");
     EXPECT_EQ(path::parent(L"C:\\a\\b.log"), L"C:\\a");
+    for (const wchar_t* full : {L"C:\\a\\veltro_mod.dll", L"z:/x", L"\\\\server\\share\\m.dll"})
+        EXPECT_TRUE(path::is_absolute(full)) << full;
+    for (const wchar_t* relative : {L"veltro_mod.dll", L"C:veltro_mod.dll", L"\\x.dll", L"1:\\x", L""})
+        EXPECT_FALSE(path::is_absolute(relative)) << relative;
 }
 
 TEST(Hex, EncodesAndStrictlyDecodes) {
@@ -257,4 +265,74 @@ TEST(Digest, HexTextRules) {
     EXPECT_EQ(root::digest::from_hex(L"0102"), root::digest(std::vector<std::uint8_t>{1, 2}));
     EXPECT_FALSE(root::digest::from_hex(L"0102") == root::digest::from_hex(L"010200"));
     EXPECT_EQ(root::hash_buffer({}).bytes().size(), 32u);
+}
+
+namespace {
+
+// A version resource as resource compilers lay it out: each node's length,
+// value length (characters for text), type, key, then value and children on
+// 32-bit boundaries.
+std::vector<std::uint8_t> version_node(const std::u16string& key, const std::vector<std::uint8_t>& value,
+                                       std::uint16_t value_length, bool text,
+                                       const std::vector<std::vector<std::uint8_t>>& children) {
+    std::vector<std::uint8_t> n(6, 0);
+    const auto put16 = [&](std::uint16_t v) { n.push_back(v & 0xFF), n.push_back(v >> 8); };
+    const auto align = [&] { while (n.size() % 4) n.push_back(0); };
+    for (char16_t c : key) put16(c);
+    put16(0);
+    align();
+    n.insert(n.end(), value.begin(), value.end());
+    for (const auto& c : children) {
+        align();
+        n.insert(n.end(), c.begin(), c.end());
+    }
+    n[0] = n.size() & 0xFF, n[1] = n.size() >> 8, n[2] = value_length & 0xFF, n[3] = value_length >> 8, n[4] = text;
+    return n;
+}
+
+std::vector<std::uint8_t> text_value(const std::u16string& s) {
+    std::vector<std::uint8_t> v;
+    for (char16_t c : s) v.push_back(c & 0xFF), v.push_back(c >> 8);
+    v.push_back(0), v.push_back(0);
+    return v;
+}
+
+std::vector<std::uint8_t> sample_version_block() {
+    std::vector<std::uint8_t> fixed(52, 0);
+    const std::uint8_t head[] = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0, 2, 0, 1, 0, 4, 0, 3, 0};  // 1.2.3.4
+    std::copy(std::begin(head), std::end(head), fixed.begin());
+    const auto string = [](const std::u16string& k, const std::u16string& v) {
+        return version_node(k, text_value(v), static_cast<std::uint16_t>(v.size() + 1), true, {});
+    };
+    const auto other_table = version_node(u"040704b0", {}, 0, true, {string(u"ProductId", u"wrong-table")});
+    const auto table = version_node(u"040904B0", {}, 0, true,
+                                    {string(u"Comments", u"x"), string(u"ProductId", u"odrano-veltro-sfx")});
+    const auto strings = version_node(u"StringFileInfo", {}, 0, true, {other_table, table});
+    const auto translation = version_node(u"Translation", {0x09, 0x04, 0xB0, 0x04}, 4, false, {});
+    const auto var = version_node(u"VarFileInfo", {}, 0, true, {translation});
+    return version_node(u"VS_VERSION_INFO", fixed, 52, false, {strings, var});
+}
+
+}  // namespace
+
+TEST(VersionBlock, ReadsTheFixedVersionAndTheFirstTranslationsStringsAndSurvivesEveryCut) {
+    const auto block = sample_version_block();
+    const byte_view whole(block.data(), block.size());
+    EXPECT_EQ(version_block::file_version(whole), (std::array<std::uint16_t, 4>{1, 2, 3, 4}));
+    EXPECT_EQ(version_block::string_value(whole, L"ProductId"), L"odrano-veltro-sfx") << "the translation's table";
+    EXPECT_EQ(version_block::string_value(whole, L"productid"), L"odrano-veltro-sfx") << "keys ignore case";
+    EXPECT_EQ(version_block::string_value(whole, L"ModuleId"), std::nullopt);
+
+    // A block cut anywhere, or one whose first length claims more than
+    // there is, is read only as far as it goes.
+    for (std::size_t n = 0; n < block.size(); ++n) {
+        auto cut = std::vector<std::uint8_t>(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+        if (n >= 2) cut[0] = block[0], cut[1] = block[1];
+        const byte_view view(cut.data(), cut.size());
+        EXPECT_EQ(version_block::file_version(view), std::nullopt) << n;
+        EXPECT_EQ(version_block::string_value(view, L"ProductId"), std::nullopt) << n;
+    }
+    auto foreign = block;
+    foreign[6] = 'X';  // the root is not "VS_VERSION_INFO"
+    EXPECT_EQ(version_block::file_version(byte_view(foreign.data(), foreign.size())), std::nullopt);
 }

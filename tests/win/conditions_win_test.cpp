@@ -9,6 +9,7 @@
 #include "framework/uuid.hpp"
 #include "repository/conditions/condition_kinds.hpp"
 #include "win/file_system.hpp"
+#include "win/handle.hpp"
 
 using namespace qzr;
 using namespace qzr::repository;
@@ -89,7 +90,9 @@ TEST_F(ConditionsWin, TheStubsVersionResourceNamesItsBrand) {
     wchar_t self[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
     const std::wstring stub = path::join(path::parent(std::wstring(self, n)), L"veltro_sfx.exe");
-    EXPECT_EQ(brand_of_executable(stub), brand::odrano) << "the default brand of the build";
-    EXPECT_EQ(brand_folder_name(brand_of_executable(stub)), L"Odrano");
-    EXPECT_FALSE(brand_of_executable(std::wstring(self, n))) << "test programs carry no version resource";
+    const win::module_handle image(LoadLibraryExW(stub.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(brand_of_module(image.get()), brand::odrano) << "the default brand of the build";
+    EXPECT_EQ(brand_folder_name(brand_of_module(image.get())), L"Odrano");
+    EXPECT_FALSE(brand_of_module(nullptr)) << "test programs carry no version resource";
 }

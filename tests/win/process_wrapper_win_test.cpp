@@ -101,7 +101,7 @@ TEST_F(ProcessWrapper, APreparedRunCallsBackBeforeTheProgramRuns) {
     process_record started;
     const std::wstring record = path::join(dir, L"cmd.txt");
     bool ran_before = true;
-    EXPECT_EQ(wrapper.run_prepared(fixture_line(L"\"/record:" + record + L"\" /exit:5"), false, false, INFINITE,
+    EXPECT_EQ(wrapper.run_prepared(fixture_line(L"\"/record:" + record + L"\" /exit:5"), false, {}, INFINITE,
                                    [&] {
                                        Sleep(300);
                                        ran_before = win::exists(record);
@@ -112,7 +112,7 @@ TEST_F(ProcessWrapper, APreparedRunCallsBackBeforeTheProgramRuns) {
     EXPECT_TRUE(win::exists(record));
     DeleteFileW(record.c_str());
 
-    EXPECT_THROW(wrapper.run_prepared(fixture_line(L"\"/record:" + record + L"\""), false, false, INFINITE,
+    EXPECT_THROW(wrapper.run_prepared(fixture_line(L"\"/record:" + record + L"\""), false, {}, INFINITE,
                                       [] { throw exceptions::error(5, "not now"); }, started),
                  exceptions::error);
     EXPECT_FALSE(started.process);
@@ -161,6 +161,17 @@ TEST_F(ProcessWrapper, OnlyTheInheritingRunsHandTheChildOurHandles) {
     EXPECT_FALSE(signalled(event.get()));
     wrapper.run_in_directory(line, dir, false, false, started);
     EXPECT_FALSE(signalled(event.get()));
+
+    // A prepared run hands over the listed handles and no other, though
+    // both are inheritable.
+    const win::handle listed(CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(listed);
+    wrapper.run_prepared(fixture_line(L"/signal:" + hex(listed.get()) + L" /signal:" + hex(event.get())), false,
+                         {listed.get()}, INFINITE, nullptr, started);
+    EXPECT_TRUE(signalled(listed.get()));
+    EXPECT_FALSE(signalled(event.get())) << "an inheritable handle that is not listed stays ours";
+    wrapper.run_prepared(line, false, {}, INFINITE, nullptr, started);
+    EXPECT_FALSE(signalled(event.get())) << "an empty list hands over nothing";
 }
 
 TEST_F(ProcessWrapper, WaitReportsTimeOutCancellationFailureAndBadHandles) {

@@ -30,14 +30,12 @@ public:
 };
 
 // The running system (Windows builds only). Its brand comes from the
-// executable at the path the entry hands over (the loader's record of the
-// executable may have been pointed elsewhere by the DLL-search hardening);
-// without one, from the module's own file name.
+// version resource of the process's own executable image.
 std::shared_ptr<const host_facts_intf> running_host();
-void set_running_executable(const std::wstring& path);
 
-// The brand an executable's version resource names: ProductId up to its
-// first '-', provided ModuleId is readable too (Win32 build only).
-std::optional<brand> brand_of_executable(const std::wstring& path);
+// The brand the version resource of a loaded module (null: the process's
+// executable) names: ProductId up to its first '-', provided ModuleId is
+// readable too (Win32 build only).
+std::optional<brand> brand_of_module(void* module);
 
 }  // namespace qzr::repository::conditions

@@ -13,15 +13,12 @@ namespace {
 
 constexpr DWORD no_such_device = 433;  // ERROR_NO_SUCH_DEVICE
 
-std::wstring g_executable;  // set once by the entry, before any condition runs
-
 class windows_host final : public host_facts_intf {
 public:
     const environment::os_record& os() const override { return environment::os_info(); }
 
     std::optional<brand> stub_brand() const override {
-        static const std::optional<brand> decided =
-            brand_of_executable(g_executable.empty() ? win::module_file_name() : g_executable);
+        static const std::optional<brand> decided = brand_of_module(nullptr);
         return decided;
     }
 
@@ -51,14 +48,12 @@ public:
 
 }  // namespace
 
-std::optional<brand> brand_of_executable(const std::wstring& path) {
-    const auto product_id = win::version_string(path, L"ProductId");
-    const auto module_id = win::version_string(path, L"ModuleId");
+std::optional<brand> brand_of_module(void* module) {
+    const auto product_id = win::version_string(static_cast<HMODULE>(module), L"ProductId");
+    const auto module_id = win::version_string(static_cast<HMODULE>(module), L"ModuleId");
     if (!product_id || !module_id) return std::nullopt;
     return brand_from_product_id(*product_id);
 }
-
-void set_running_executable(const std::wstring& path) { g_executable = path; }
 
 std::shared_ptr<const host_facts_intf> running_host() {
     static const auto host = std::make_shared<windows_host>();

@@ -47,8 +47,13 @@ std::uint32_t secure_process_launcher::run_process(const std::wstring& program, 
     systools::process_record started;  // its handles close when the call ends; the process keeps running
     // The placed files stay as checked until the program exists, and are
     // let go before its first instruction: from then on they are its own.
+    // Only the executable's handle that the hand-over document names: any
+    // other inheritable handle of the stub (and of whatever started it) stays
+    // out of the program.
+    std::vector<HANDLE> inherited;
+    if (void* h = payload_ ? payload_->master_handle() : nullptr) inherited.push_back(h);
     const std::uint32_t code = create_process_wrapper()->run_prepared(
-        full, true, true, timeout, [this] { if (placed_) placed_->release_all(); }, started);
+        full, true, inherited, timeout, [this] { if (placed_) placed_->release_all(); }, started);
     if (code == STILL_ACTIVE) QZR_LOG_WARNING(L"Process '%s', timeout '%u' is still running", full, timeout);
     else QZR_LOG_INFO(L"Process '%s' finished with exit code '%u'", full, code);
     return code;

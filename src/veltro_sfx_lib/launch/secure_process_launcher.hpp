@@ -1,10 +1,11 @@
-// Starting the setup master with the stub's own rights and inherited
-// handles, and waiting for the product's bug-report tool after failures.
+// Starting the setup master with the stub's own rights and the one handle
+// it needs, and waiting for the product's bug-report tool after failures.
 #pragma once
 
 #include <chrono>
 
 #include "veltro_sfx_lib/launch/secure_process_launcher_intf.hpp"
+#include "veltro_sfx_lib/payload/payload_intf.hpp"
 #include "veltro_sfx_lib/run/sfx_data_holder.hpp"
 #include "veltro_sfx_lib/setup/placed_files.hpp"
 #include "win/process_wrapper.hpp"
@@ -17,6 +18,7 @@ public:
         std::shared_ptr<secure_process_launcher_intf> create(const sfx_data_holder& context) const override {
             auto launcher = std::make_shared<secure_process_launcher>();
             launcher->placed_ = context.placed;
+            launcher->payload_ = context.payload;
             return launcher;
         }
     };
@@ -41,6 +43,8 @@ private:
     std::chrono::milliseconds poll_;
     // Let go once the program has started.
     std::shared_ptr<placed_files> placed_;
+    // Its executable's handle is the one handle the program inherits.
+    std::shared_ptr<payload_intf> payload_;
 };
 
 }  // namespace qzr::sfx

@@ -29,6 +29,7 @@ public:
     std::shared_ptr<unpacker_intf> find_by_sha(const std::wstring& sha) override;
     std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring& alias) override;
     std::vector<std::wstring> aliases() const override;
+    void* master_handle() const override { return file_->get(); }
 
 private:
     const payload_index& index() const;

@@ -46,6 +46,10 @@ public:
     // None when no entry has this alias (exact, case-sensitive).
     virtual std::shared_ptr<unpacker_intf> find_by_alias(const std::wstring& alias) = 0;
     virtual std::vector<std::wstring> aliases() const = 0;
+    // The inheritable handle of the executable that the hand-over document
+    // names for the setup master; the only handle the master inherits.
+    // Null when there is none.
+    virtual void* master_handle() const { return nullptr; }
     virtual ~payload_intf() = default;
 };
 

@@ -48,10 +48,9 @@ sfx_event_state::machine sfx_machine_facts::gather(const std::wstring& temp_path
     sfx_event_state::machine m;
     m.now_ms = &now_ms;
     m.request_id = uuid::to_string(uuid::random_uuid());
-    const std::wstring self = win::module_file_name();
-    if (const auto v = win::file_version(self))
+    if (const auto v = win::file_version(nullptr))
         m.sfx_version = text::format("%hu.%hu.%hu.%hu", (*v)[0], (*v)[1], (*v)[2], (*v)[3]);
-    m.product_version = utf::to_utf8(win::version_string(self, L"ProductVersion").value_or(L""));
+    m.product_version = utf::to_utf8(win::version_string(nullptr, L"ProductVersion").value_or(L""));
 
     MEMORYSTATUSEX memory{};
     memory.dwLength = sizeof memory;
