@@ -13,4 +13,9 @@ namespace qzr::files {
 // write failure (the partial file deleted) when it cannot be written.
 void write_whole_file(const std::wstring& path, std::span<const std::uint8_t> data);
 
+// The same for a file that carries secrets: it is created readable by its
+// owner, Administrators and the system only (by its owner only on other
+// systems), whatever the folder would hand down.
+void write_private_file(const std::wstring& path, std::span<const std::uint8_t> data);
+
 }  // namespace qzr::files

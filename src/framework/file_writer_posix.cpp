@@ -1,4 +1,7 @@
 // The host build's counterpart, for tools and tests.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -8,9 +11,19 @@
 
 namespace qzr::files {
 
-void write_whole_file(const std::wstring& path, std::span<const std::uint8_t> data) {
+namespace {
+
+void write_file(const std::wstring& path, std::span<const std::uint8_t> data, bool owner_only) {
     const std::string name = utf::to_utf8(path);
-    FILE* f = std::fopen(name.c_str(), "wb");
+    FILE* f = nullptr;
+    if (owner_only) {
+        std::remove(name.c_str());
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (fd >= 0 && !f) ::close(fd);
+    } else {
+        f = std::fopen(name.c_str(), "wb");
+    }
     if (!f) throw exceptions::error(errno, L"Unable to create file '%ls'!", path);
     const bool wrote = std::fwrite(data.data(), 1, data.size(), f) == data.size();
     const bool closed = std::fclose(f) == 0;
@@ -19,5 +32,11 @@ void write_whole_file(const std::wstring& path, std::span<const std::uint8_t> da
         throw exceptions::error(errno, L"Unable to write file '%ls'!", path);
     }
 }
+
+}  // namespace
+
+void write_whole_file(const std::wstring& path, std::span<const std::uint8_t> data) { write_file(path, data, false); }
+
+void write_private_file(const std::wstring& path, std::span<const std::uint8_t> data) { write_file(path, data, true); }
 
 }  // namespace qzr::files

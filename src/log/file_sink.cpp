@@ -40,10 +40,22 @@ bool ends_with_log(const std::wstring& path) {
     return path.size() >= 4 && utf::iequals(std::wstring_view(path).substr(path.size() - 4), L".log");
 }
 
+// Links are opened themselves, never followed: what is opened is then
+// checked through its handle.
+constexpr DWORD no_follow = FILE_FLAG_OPEN_REPARSE_POINT;
+
 win::file_handle open_existing(const std::wstring& path) {
     return win::file_handle(::CreateFileW(path.c_str(), GENERIC_READ | FILE_APPEND_DATA | DELETE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | no_follow, nullptr));
+}
+
+// Raises unless the open log file is safe to write.
+void check_log_file(HANDLE file, const std::wstring& path) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) win::raise_last_error(L"Failed to open log file '%s'", path);
+    if (!is_safe_log_file(info.dwFileAttributes, info.nNumberOfLinks))
+        throw exceptions::error(ERROR_CANT_ACCESS_FILE, L"The log file '%s' is a link; no log is written", path);
 }
 
 // A new file is written under a temporary name and then renamed, so that no
@@ -52,7 +64,7 @@ void create_with_bom(const std::wstring& path) {
     const std::wstring tmp = path + L".tmp." + uuid::to_wstring(uuid::random_uuid());
     win::file_handle file(::CreateFileW(tmp.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+                                        FILE_ATTRIBUTE_NORMAL | no_follow, nullptr));
     if (!file) win::raise_last_error(L"Failed to create new log file '%s'", tmp);
     DWORD written = 0;
     const bool wrote = ::WriteFile(file.get(), utf8_bom, sizeof utf8_bom, &written, nullptr) && written == 3;
@@ -87,12 +99,52 @@ private:
 
 }  // namespace
 
+bool is_safe_log_folder(std::uint32_t attributes) noexcept {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool is_safe_log_file(std::uint32_t attributes, std::uint32_t link_count) noexcept {
+    return !(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) && link_count == 1;
+}
+
 namespace detail {
+
+std::vector<win::file_handle> hold_folders(const std::wstring& folder) {
+    std::wstring step = win::full_path(folder);
+    while (step.size() > 3 && path::is_separator(step.back())) step.pop_back();
+    std::vector<win::file_handle> held;
+    // Each folder below the volume's root (the drive, or a share's server
+    // and name) in turn: the path is cut at each separator, and at its end.
+    const std::size_t root = step.rfind(L"\\\\", 0) == 0 ? step.find(L'\\', step.find(L'\\', 2) + 1) : step.find(L'\\');
+    for (std::size_t i = root == std::wstring::npos ? step.size() : root + 1; i <= step.size(); ++i) {
+        if (i < step.size() && step[i] != L'\\') continue;
+        const wchar_t kept = step[i];
+        step[i] = L'\0';
+        // Listing access takes part in sharing, so that without delete
+        // sharing nobody can rename the folder away while it is held.
+        win::file_handle h(::CreateFileW(step.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS | no_follow, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool inspected = h && ::GetFileInformationByHandle(h.get(), &info);
+        if (!inspected) {
+            const DWORD error = ::GetLastError();
+            throw exceptions::error(static_cast<std::int32_t>(error), L"Failed to open log folder '%s'",
+                                    std::wstring(step.c_str()));
+        }
+        if (!is_safe_log_folder(info.dwFileAttributes))
+            throw exceptions::error(ERROR_CANT_ACCESS_FILE, L"The log folder '%s' is a link; no log is written",
+                                    std::wstring(step.c_str()));
+        step[i] = kept;
+        held.push_back(std::move(h));
+    }
+    return held;
+}
 
 bool holds_file_at(HANDLE file, const std::wstring& path) {
     const win::file_handle named(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | no_follow, nullptr));
     BY_HANDLE_FILE_INFORMATION ours{}, theirs{};
     if (!named || !::GetFileInformationByHandle(file, &ours) || !::GetFileInformationByHandle(named.get(), &theirs))
         return false;
@@ -105,8 +157,9 @@ void rotate_log_file(HANDLE file, const std::wstring& path) {
     if (!rename_by_handle(file, text::format(L"%s.to_rotate.%s", path, random_suffix()))) return;
     const std::wstring old_path = path + L".old";
     if (rename_by_handle(file, old_path)) return;
+    // A link planted as the old file goes itself, never its target.
     win::file_handle old(::CreateFileW(old_path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | no_follow, nullptr));
     if (!old) {
         mark_for_deletion(file);
         return;
@@ -132,6 +185,7 @@ win::file_handle open_log_file(const std::wstring& path, bool second_attempt) {
         file = open_existing(path);
         if (!file) win::raise_last_error(L"Failed to open log file '%s'", path);
     }
+    check_log_file(file.get(), path);
     unsigned char head[3] = {};
     DWORD got = 0;
     OVERLAPPED at_start{};
@@ -145,8 +199,19 @@ win::file_handle open_log_file(const std::wstring& path, bool second_attempt) {
 
 }  // namespace detail
 
+namespace {
+
+std::vector<win::file_handle> prepare_folders(const std::wstring& path) {
+    const std::wstring folder = path::parent(path);
+    if (!win::is_directory(folder)) win::create_directories(folder);
+    return detail::hold_folders(folder);
+}
+
+}  // namespace
+
 file_sink::file_sink(const std::wstring& path, std::uint64_t rotation_size, unsigned min_level)
     : path_(win::full_path(path)),
+      folders_(prepare_folders(path_)),
       file_(std::make_shared<win::file_handle>(detail::open_log_file(path_))),
       rotation_size_(rotation_size),
       min_level_(min_level) {}

@@ -3,8 +3,10 @@
 // file, and an open that meets another process's handle waits a little.
 #include <windows.h>
 
+#include "framework/errors.hpp"
 #include "net/proxy_settings.hpp"
 #include "win/handle.hpp"
+#include "win/security_descriptor.hpp"
 
 namespace qzr::http {
 
@@ -16,9 +18,10 @@ constexpr DWORD open_retry_delay_ms = 100;
 // reading it whole must not exhaust a 32-bit process.
 constexpr LONGLONG largest_file = 1 << 20;
 
-win::file_handle open_retrying(const std::wstring& path, DWORD access, DWORD disposition, DWORD& error) {
+win::file_handle open_retrying(const std::wstring& path, DWORD access, DWORD disposition, DWORD& error,
+                               SECURITY_ATTRIBUTES* security = nullptr) {
     for (int attempt = 1;; ++attempt) {
-        win::file_handle file(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+        win::file_handle file(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, security, disposition,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
         error = file ? ERROR_SUCCESS : ::GetLastError();
         if (file) return file;
@@ -79,7 +82,16 @@ std::uint32_t ProxySettings::load(const std::wstring& path) {
 std::uint32_t ProxySettings::save(const std::wstring& path) const {
     const std::vector<std::uint8_t> bytes = serialize_proxy_ini(*this);
     DWORD error = 0;
-    const win::file_handle file = open_retrying(path, GENERIC_WRITE | DELETE, OPEN_ALWAYS, error);
+    // The proxy's user name and password: a file it creates is readable by
+    // its owner, Administrators and the system only.
+    win::local_memory sd;
+    try {
+        sd = win::security_descriptor(win::private_file_sddl);
+    } catch (const exceptions::error& e) {
+        return static_cast<std::uint32_t>(e.code());
+    }
+    SECURITY_ATTRIBUTES private_file{sizeof private_file, sd.get(), FALSE};
+    const win::file_handle file = open_retrying(path, GENERIC_WRITE | DELETE, OPEN_ALWAYS, error, &private_file);
     if (!file) return error;
     const whole_file_lock lock(file.get(), LOCKFILE_EXCLUSIVE_LOCK);
     if (!lock) return ::GetLastError();

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/errors.hpp"
 #include "framework/path.hpp"
 #include "framework/text_format.hpp"
 #include "framework/uuid.hpp"
@@ -92,6 +93,30 @@ TEST_F(FileSink, AppendsToAnExistingLog) {
     const std::string text = read_all(log_path);
     EXPECT_EQ(text.substr(0, 3 + 13), bom + "earlier run\r\n");
     EXPECT_NE(text.find("] later\r\n"), std::string::npos);
+}
+
+// Users may prepare the log folder before the elevated stub first runs. A
+// log that is a second name of another file is never written, nor is one
+// reached through a link; the run then has no log file.
+TEST_F(FileSink, ALogThatIsAHardLinkToAnotherFileIsNeverWritten) {
+    qzr::win::create_directories(path::parent(log_path));
+    const std::wstring victim = path::join(folder, L"system-file.txt");
+    write_all(victim, bom + "precious\r\n");
+    ASSERT_TRUE(CreateHardLinkW(log_path.c_str(), victim.c_str(), nullptr));
+    EXPECT_THROW(log::file_sink(log_path, 0x400000, 0), qzr::exceptions::error);
+    EXPECT_FALSE(log::add_file_sink(log_path, 0x400000, 0)) << "the run goes on without a log file";
+    EXPECT_EQ(read_all(victim), bom + "precious\r\n");
+    DeleteFileW(victim.c_str());
+
+    // The decision for what Wine cannot make: junctions and symbolic links.
+    const std::uint32_t folder_attr = FILE_ATTRIBUTE_DIRECTORY, link = FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_TRUE(log::is_safe_log_folder(folder_attr));
+    EXPECT_FALSE(log::is_safe_log_folder(folder_attr | link));
+    EXPECT_FALSE(log::is_safe_log_folder(FILE_ATTRIBUTE_ARCHIVE)) << "a file where the folder should be";
+    EXPECT_TRUE(log::is_safe_log_file(FILE_ATTRIBUTE_ARCHIVE, 1));
+    EXPECT_FALSE(log::is_safe_log_file(FILE_ATTRIBUTE_ARCHIVE, 2));
+    EXPECT_FALSE(log::is_safe_log_file(FILE_ATTRIBUTE_ARCHIVE | link, 1));
+    EXPECT_FALSE(log::is_safe_log_file(folder_attr, 1));
 }
 
 TEST_F(FileSink, FullLogMovesToOldBeforeTheNextLine) {

@@ -9,12 +9,15 @@
 #include "../support/acl_probe.hpp"
 #include "../support/log_capture.hpp"
 #include "framework/errors.hpp"
+#include "framework/file_writer.hpp"
 #include "framework/path.hpp"
 #include "framework/utf.hpp"
 #include "framework/uuid.hpp"
 #include "log/logger.hpp"
+#include "net/proxy_settings.hpp"
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
 #include "win/file_system.hpp"
+#include "win/security_descriptor.hpp"
 
 using namespace qzr;
 using qzr::sfx::temp_dir;
@@ -189,12 +192,16 @@ TEST(TempDir, FileInUseIsLeftForRestartAndOnlyTheFolderIsReported) {
 TEST(TempDir, TheNextRunRemovesWhatAKilledRunLeft) {
     const std::wstring parent = path::join(windows_temp(), L"sweep " + uuid::to_wstring(uuid::random_uuid()));
     ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
-    const std::wstring killed = path::join(parent, L"qzr-killed");
+    const std::wstring killed = path::join(parent, L"qzr-" + uuid::to_wstring(uuid::random_uuid()));
     ASSERT_TRUE(win::create_directories(path::join(killed, L"common\\data")));
     touch(path::join(killed, L"common\\data\\half-written.bin"), FILE_ATTRIBUTE_READONLY);
     touch(killed + L".run");
-    const std::wstring no_run_file = path::join(parent, L"qzr-without-run-file");
+    const std::wstring no_run_file = path::join(parent, L"qzr-" + uuid::to_wstring(uuid::random_uuid()));
     ASSERT_TRUE(CreateDirectoryW(no_run_file.c_str(), nullptr));
+    // Not a name a run gives its folder: whoever made it, it is not ours.
+    const std::wstring foreign = path::join(parent, L"qzr-killed");
+    ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), nullptr));
+    touch(foreign + L".run");
 
     auto kept = std::make_unique<temp_dir>(false, parent);  // xperf
     const std::wstring kept_folder = kept->path();
@@ -215,6 +222,8 @@ TEST(TempDir, TheNextRunRemovesWhatAKilledRunLeft) {
         EXPECT_TRUE(win::is_directory(live_folder)) << "a live run's folder is not touched";
         EXPECT_TRUE(win::is_directory(kept_folder)) << "a folder kept on purpose stays";
         EXPECT_TRUE(win::is_directory(no_run_file)) << "nobody's to say it was abandoned";
+        EXPECT_TRUE(win::is_directory(foreign)) << "a run file of a name no run makes";
+        EXPECT_TRUE(win::exists(foreign + L".run"));
     }
     live.reset();
     EXPECT_FALSE(win::exists(live_folder));
@@ -339,4 +348,42 @@ TEST(TempDir, DescriptorIsProtectedAndGrantsOnlySystemAdministratorsAndUsers) {
         const win::local_memory sid_owner(sid);
         EXPECT_STREQ(sid, aces[i].sid);
     }
+}
+
+// proxy.ini and the hand-over file carry the proxy's password and the
+// cookie: no ordinary user reads them, though the folder lets users read.
+TEST(TempDir, SecretsAreForTheirOwnerAdministratorsAndTheSystemOnly) {
+    const win::local_memory sd = win::security_descriptor(win::private_file_sddl);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(sd.get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing comes from the folder";
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(sd.get(), &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl);
+    ASSERT_EQ(dacl->AceCount, 3);
+    const wchar_t* const sids[] = {L"S-1-5-18", L"S-1-5-32-544", L"S-1-3-4"};
+    for (WORD i = 0; i < 3; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Mask, static_cast<ACCESS_MASK>(FILE_ALL_ACCESS)) << std::hex << ace->Mask;
+        wchar_t* sid = nullptr;
+        ASSERT_TRUE(ConvertSidToStringSidW(&ace->SidStart, &sid));
+        const win::local_memory sid_owner(sid);
+        EXPECT_STREQ(sid, sids[i]);
+    }
+
+    // Where the file system keeps access lists, the files carry it.
+    if (!test::file_system_keeps_dacls()) return;
+    temp_dir folder(true, windows_temp());
+    const std::wstring info = path::join(folder.path(), L"veltro-info.xml");
+    const std::uint8_t text[] = {'<', 'a', '/', '>'};
+    files::write_private_file(info, text);
+    http::ProxySettings proxy;
+    const std::wstring ini = path::join(folder.path(), L"proxy.ini");
+    ASSERT_EQ(proxy.save(ini), 0u);
+    for (const auto& file : {info, ini})
+        EXPECT_EQ(test::folder_dacl(file), L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)") << utf::to_utf8(file);
 }

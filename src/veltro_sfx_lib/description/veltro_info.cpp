@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "framework/errors.hpp"
+#include "framework/file_writer.hpp"
 #include "framework/utf.hpp"
 
 namespace qzr::sfx {
@@ -48,24 +50,15 @@ std::string veltro_info::to_string() const {
 
 bool veltro_info::save(const std::wstring& path) {
     const std::string text = to_string();
-#ifdef _WIN32
-    FILE* f = _wfopen(path.c_str(), L"wb");
-#else
-    FILE* f = std::fopen(utf::to_utf8(path).c_str(), "wb");
-#endif
-    if (!f) return false;
-    const bool wrote = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!(wrote && closed)) {
-        // A half-written hand-over file must not be mistaken for a whole one.
-#ifdef _WIN32
-        _wremove(path.c_str());
-#else
-        std::remove(utf::to_utf8(path).c_str());
-#endif
+    // It carries the cookie: readable by the setup master, which runs with
+    // the stub's own token, and by no other user. A half-written file is
+    // removed before the failure is reported.
+    try {
+        files::write_private_file(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        return true;
+    } catch (const exceptions::error&) {
         return false;
     }
-    return true;
 }
 
 }  // namespace qzr::sfx

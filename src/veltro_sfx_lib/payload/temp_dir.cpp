@@ -1,6 +1,7 @@
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <cwchar>
@@ -8,6 +9,7 @@
 #include "framework/path.hpp"
 #include "framework/uuid.hpp"
 #include "log/logger.hpp"
+#include "veltro_sfx_lib/payload/run_folder_rules.hpp"
 #include "win/file_system.hpp"
 #include "win/handle.hpp"
 #include "win/system_error.hpp"
@@ -30,6 +32,24 @@ void drop_run_marker(win::file_handle& marker) noexcept {
 constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Opens a folder itself (never a link's target) to look at it.
+win::file_handle open_to_inspect(const std::wstring& folder) {
+    return win::file_handle(::CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
+}
+
+bool owned_by_administrators_or_system(HANDLE object) noexcept {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                          &raw) != ERROR_SUCCESS)
+        return false;
+    const win::local_memory sd(raw);
+    return owner && (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid));
+}
 
 // The Windows directory's Temp folder.
 std::wstring windows_temp() {
@@ -56,6 +76,14 @@ temp_dir::temp_dir(bool delete_on_destruction, const std::wstring& parent)
     create_new(parent);
 }
 
+win::local_memory temp_dir::owned_security_descriptor() noexcept {
+    PSECURITY_DESCRIPTOR raw_sd = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(win::administrators_folder_sddl, SDDL_REVISION_1,
+                                                                &raw_sd, nullptr))
+        return win::local_memory();
+    return win::local_memory(raw_sd);
+}
+
 win::local_memory temp_dir::security_descriptor() {
     PSECURITY_DESCRIPTOR raw_sd = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &raw_sd, nullptr)) {
@@ -68,14 +96,23 @@ win::local_memory temp_dir::security_descriptor() {
 
 void temp_dir::create_new(const std::wstring& parent) {
     const std::wstring folder = path::join(parent, L"qzr-" + uuid::to_wstring(uuid::random_uuid()));
-    const win::local_memory sd = security_descriptor();
-    SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
+    // Owned by Administrators, whatever the system's default owner: the
+    // clean-up of a later run trusts only folders owned so. A token that may
+    // not name that owner gets the default one.
+    win::local_memory sd = owned_security_descriptor();
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, FALSE};
 
     // The folder's run file first: a folder without one is never taken for
     // abandoned. Without it (it could not be made) the run goes on; only a
     // later clean-up of a kill is lost.
-    run_marker_.reset(::CreateFileW((folder + run_suffix).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, &sa,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!sd) sd = security_descriptor();
+        sa.lpSecurityDescriptor = sd.get();
+        run_marker_.reset(::CreateFileW((folder + run_suffix).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, &sa,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (run_marker_ || ::GetLastError() != ERROR_INVALID_OWNER) break;
+        sd.reset();
+    }
     if (!run_marker_) QZR_LOG_WARNING(L"The run file of '%s' could not be created, %u.", folder, ::GetLastError());
 
     bool created = ::CreateDirectoryW(folder.c_str(), &sa) != FALSE;
@@ -99,20 +136,36 @@ void temp_dir::create_new(const std::wstring& parent) {
 
 void temp_dir::remove_abandoned(const std::wstring& parent) noexcept {
     try {
+        // Where the file system keeps the owner this run gave its own folder,
+        // an owner other than Administrators or the system means the folder
+        // is someone else's. Where it keeps none (some emulated systems),
+        // owners tell nothing and only the other checks apply.
+        bool owners_kept = false;
+        if (const win::file_handle own = open_to_inspect(path_)) owners_kept = owned_by_administrators_or_system(own.get());
+
         WIN32_FIND_DATAW entry{};
         const win::find_handle listing(::FindFirstFileW(path::join(parent, L"qzr-*" + std::wstring(run_suffix)).c_str(),
                                                         &entry));
         if (!listing) return;
         do {
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+            if (!run_folders::is_run_file_name(entry.cFileName)) continue;
             const std::wstring marker = path::join(parent, entry.cFileName);
             // Held by a live run: a sharing violation. Once opened here it is
             // held by this run alone while the folder goes.
             win::file_handle held(::CreateFileW(marker.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+                                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             if (!held) continue;
             const std::wstring folder = marker.substr(0, marker.size() - std::wcslen(run_suffix));
-            if (win::is_directory(folder)) {
+            const win::file_handle inspected = open_to_inspect(folder);
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (inspected && ::GetFileInformationByHandle(inspected.get(), &info)) {
+                const bool owner_trusted = !owners_kept || owned_by_administrators_or_system(inspected.get());
+                if (!run_folders::may_sweep(info.dwFileAttributes, owner_trusted)) {
+                    QZR_LOG_WARNING(L"The temp folder '%s' of an ended run is a link or not ours; it is left alone.",
+                                    folder);
+                    continue;
+                }
                 QZR_LOG_INFO(L"The temp folder '%s' of an ended run is removed.", folder);
                 remove(folder);
             }
@@ -146,6 +199,13 @@ void temp_dir::remove(const std::wstring& folder) {
         QZR_LOG_ERROR(L"Cannot remove empty directory");
         throw qzr::exceptions::error("Cannot remove empty directory");
     }
+    // A folder that is itself a link is removed as a link, unlisted.
+    if (const DWORD own = ::GetFileAttributesW(folder.c_str());
+        own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (!((own & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(folder.c_str()) : ::DeleteFileW(folder.c_str())))
+            QZR_LOG_INFO(L"Could not delete link '%s', %u!", folder, ::GetLastError());
+        return;
+    }
     WIN32_FIND_DATAW data{};
     win::find_handle listing(::FindFirstFileW(path::join(folder, L"*").c_str(), &data));
     if (listing) {
@@ -153,11 +213,20 @@ void temp_dir::remove(const std::wstring& folder) {
             const std::wstring name = data.cFileName;
             if (name == L"." || name == L"..") continue;
             const std::wstring child = path::join(folder, name);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // The listing's attributes are the entry's own: a junction or a
+            // link inside goes itself, and nothing it points at.
+            const auto what = run_folders::removal_of(data.dwFileAttributes);
+            if (what == run_folders::removal::descend) {
                 remove(child);
                 continue;
             }
-            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (what == run_folders::removal::remove_link) {
+                if (!::RemoveDirectoryW(child.c_str()))
+                    QZR_LOG_INFO(L"Could not delete link '%s', %u!", child, ::GetLastError());
+                continue;
+            }
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (::DeleteFileW(child.c_str())) continue;
             if (::MoveFileExW(child.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) continue;
             QZR_LOG_INFO(L"Could not delete file '%s', %u!", child, ::GetLastError());

@@ -4,6 +4,7 @@
 
 #include "veltro_sfx_lib/payload/temp_dir_intf.hpp"
 #include "win/handle.hpp"
+#include "win/security_descriptor.hpp"
 
 namespace qzr::sfx {
 
@@ -15,7 +16,7 @@ public:
 
     // Protected DACL: full access for LocalSystem and Administrators,
     // read-and-execute for Users, inherited by everything inside.
-    static constexpr const wchar_t* sddl = L"D:P(A;CIOI;GA;;;SY)(A;CIOI;GA;;;BA)(A;CIOI;GRGX;;;BU)";
+    static constexpr const wchar_t* sddl = win::protected_folder_sddl;
 
     // Under the Windows directory's Temp folder.
     explicit temp_dir(bool delete_on_destruction);
@@ -35,12 +36,17 @@ public:
     // clean-up (killed, or the machine lost power) left behind: a folder's
     // "<name>.run" file beside it is held by its run as long as the run
     // lives, so a folder whose file nobody holds is nobody's. A folder kept
-    // on purpose (xperf) has no such file. Never raises.
-    static void remove_abandoned(const std::wstring& parent) noexcept;
+    // on purpose (xperf) has no such file. Only run files named exactly as
+    // runs name them count, and only real folders owned by Administrators or
+    // the system go; a link goes, never what it points at. Never raises.
+    void remove_abandoned(const std::wstring& parent) noexcept;
 
     // The descriptor the folder is created with, built from sddl; logs and
     // raises when the conversion fails.
     static win::local_memory security_descriptor();
+    // The same with Administrators as the owner; empty when it cannot be
+    // built.
+    static win::local_memory owned_security_descriptor() noexcept;
 
 private:
     void create_new(const std::wstring& parent);

@@ -64,6 +64,7 @@ bool microstub::verify() {
 }
 
 std::wstring microstub::get_cookie() {
+    constexpr LONGLONG largest_cookie = 64 * 1024;
     if (!verified_) {
         QZR_LOG_WARNING(L"Microstub not DSA verified, skip get cookie");
         return std::wstring();
@@ -79,6 +80,12 @@ std::wstring microstub::get_cookie() {
         LARGE_INTEGER size{};
         if (!::GetFileSizeEx(h.get(), &size) || size.QuadPart >= 0x80000000LL)
             throw exceptions::error(L"get_file_content '%ls'", file);
+        // A cookie is a short token. One larger than this is not one, and
+        // reading it whole could exhaust a 32-bit process: it is ignored.
+        if (size.QuadPart > largest_cookie) {
+            QZR_LOG_WARNING(L"Cookie file '%s' is too large, skip it", file);
+            return std::wstring();
+        }
         std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
         DWORD got = 0;
         if (!bytes.empty() && (!::ReadFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
@@ -104,6 +111,12 @@ void microstub::copy_edat_files() {
         if (!listing) return;
         do {
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            // A link there would have the elevated stub copy whatever it
+            // points at into a folder users can read.
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                QZR_LOG_WARNING(L"EDAT file '%s' is a link, skip", data.cFileName);
+                continue;
+            }
             const std::wstring source = path::join(*folder, data.cFileName);
             const std::wstring target = path::join(tmp, data.cFileName);
             if (!::CopyFileW(source.c_str(), target.c_str(), FALSE))
