@@ -41,6 +41,24 @@ public:
     bool contains(std::uint64_t offset, std::uint64_t length) const {
         return offset <= size() && length <= size() - offset;
     }
+
+    // The most a walk over a source asks of one window. Distances are 64-bit
+    // and a size_t may be 32: a distance cast down unchecked (4 GiB becomes
+    // 0) would ask for nothing, and the walk would never end.
+    static constexpr std::size_t largest_request = std::size_t{1} << 30;
+    static std::size_t request_for(std::uint64_t left) noexcept {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(left, largest_request));
+    }
+    // The window a walk from offset to the end reads next: never empty
+    // before the end (error 5 instead).
+    byte_view next_window(std::uint64_t offset) {
+        if (offset > size())
+            throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+        const byte_view w = window(offset, request_for(size() - offset));
+        if (w.empty() && offset < size())
+            throw exceptions::error(exceptions::access_denied_code, "Unable to read outside of the mapped view!");
+        return w;
+    }
     bool equals(std::uint64_t offset, std::string_view text) {
         return contains(offset, text.size()) && bytes(offset, text.size()).equals(0, text);
     }

@@ -47,6 +47,10 @@ void file_mapping::map_view(std::uint64_t offset, std::uint32_t length) {
     ::GetSystemInfo(&si);
     const std::uint64_t skip = offset % si.dwAllocationGranularity;
     const std::uint64_t start = offset - skip;
+    // The boundary's bytes count too: a view near 4 GiB long must not wrap
+    // to a short one in a 32-bit process.
+    if (want + skip > std::numeric_limits<SIZE_T>::max())
+        throw exceptions::error(exceptions::invalid_parameter_code, "narrowing_error");
     void* base = ::MapViewOfFile(mapping_.get(), FILE_MAP_READ, static_cast<DWORD>(start >> 32),
                                  static_cast<DWORD>(start), static_cast<SIZE_T>(want + skip));
     if (!base) win::raise_last_error(L"Unable to create mapping view!");

@@ -92,6 +92,9 @@ TEST(Dsa, RejectsOutOfRangeValuesWithoutArithmetic) {
     std::array<std::uint8_t, 32> one{};
     one[31] = 1;
     EXPECT_FALSE(dsa_verify(key, digest, one, one));  // in range, but no signature
+    // s = q is s = 0 in the arithmetic: w, u1 and u2 become 0 and v becomes
+    // 1, so r = 1 would verify any digest under any key.
+    EXPECT_FALSE(dsa_verify(key, digest, one, q));
 }
 
 TEST(DsaKeySets, OrderAndUnknownSets) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <typeinfo>
 
 #include "../support/log_capture.hpp"
@@ -351,4 +352,61 @@ TEST(PayloadEnumerator, EachHeaderFieldIsReadOnlyInsideTheFile) {
     EXPECT_EQ(l.current()->alias.size(), 0xFFFFu);
     EXPECT_EQ(l.current()->offset, start + 58 + 0xFFFF);
     EXPECT_FALSE(l.next());
+}
+
+namespace {
+
+// A file larger than memory: the given stretches of bytes, zeros between.
+class sparse_source final : public byte_source {
+public:
+    sparse_source(std::uint64_t size, std::map<std::uint64_t, std::vector<std::uint8_t>> parts)
+        : size_(size), parts_(std::move(parts)) {}
+    std::uint64_t size() const override { return size_; }
+    byte_view window(std::uint64_t offset, std::size_t want) override {
+        if (offset > size_) throw qzr::exceptions::error(5, "outside");
+        std::uint64_t n = std::min<std::uint64_t>({want, size_ - offset, zeros_.size()});
+        auto next = parts_.upper_bound(offset);
+        if (next != parts_.begin()) {
+            const auto& [at, bytes] = *std::prev(next);
+            if (offset < at + bytes.size())
+                return byte_view(bytes.data() + (offset - at), std::min<std::uint64_t>(n, at + bytes.size() - offset));
+        }
+        if (next != parts_.end()) n = std::min<std::uint64_t>(n, next->first - offset);
+        return byte_view(zeros_.data(), n);
+    }
+
+private:
+    std::uint64_t size_;
+    std::map<std::uint64_t, std::vector<std::uint8_t>> parts_;
+    std::vector<std::uint8_t> zeros_ = std::vector<std::uint8_t>(byte_source::min_window);
+};
+
+}  // namespace
+
+TEST(PayloadEnumerator, AnEntryWhoseDataWouldLieBeyond4GiBIsAnInvalidPayload) {
+    test::log_capture log;
+    auto image = make_pe({});
+    const std::uint64_t start = image.size();
+    add(image, header("a", ""), "");
+    // The second header starts just below 4 GiB; its data would start above.
+    const std::uint64_t second = (std::uint64_t{1} << 32) - 32;
+    test::put32(image, start + 20, static_cast<std::uint32_t>(second - image.size()));
+    std::vector<std::uint8_t> tail;
+    add(tail, header("b", "b"), "b");
+    pack::append_end_entry(tail);
+    const std::uint64_t size = second + tail.size();
+    payload_enumerator e(std::make_shared<sparse_source>(size, std::map<std::uint64_t, std::vector<std::uint8_t>>{
+                                                                   {0, image}, {second, tail}}),
+                         pe32);
+    ASSERT_TRUE(e.first());
+    expect_failure<sfx::exceptions::invalid_payload>([&] { e.next(); }, 487, "Fail on read payload");
+    EXPECT_TRUE(log.has(log::level_error, "Fail on read value 8."));
+}
+
+TEST(ByteSource, AWalkAsksForWindowsASizeTCanHoldAndNeverForNothing) {
+    constexpr std::uint64_t gib4 = std::uint64_t{1} << 32;
+    for (const auto [left, asked] : {std::pair<std::uint64_t, std::size_t>{0, 0}, {5, 5},
+                                     {byte_source::largest_request, byte_source::largest_request},
+                                     {gib4, byte_source::largest_request}, {3 * gib4, byte_source::largest_request}})
+        EXPECT_EQ(byte_source::request_for(left), asked) << left;
 }

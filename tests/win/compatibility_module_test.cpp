@@ -68,6 +68,11 @@ TEST(CompatibilityModule, FailuresAnswerNothing) {
     EXPECT_EQ(sfx::ask_channel(fixture_dll(), verifier, L"demo", L"release"), L"");
     EXPECT_TRUE(log.has("Calling MOD.dll function fail 31"));
     SetEnvironmentVariableW(L"VELTRO_MOD_FAIL", nullptr);
+    // A length that would wrap to nothing in 32 bits, or exhaust memory.
+    SetEnvironmentVariableW(L"VELTRO_MOD_LENGTH", L"4294967295");
+    EXPECT_EQ(sfx::ask_channel(fixture_dll(), verifier, L"demo", L"release"), L"");
+    EXPECT_TRUE(log.has(log::level_error, "MOD.dll asks for a buffer of 4294967295 characters"));
+    SetEnvironmentVariableW(L"VELTRO_MOD_LENGTH", nullptr);
     EXPECT_EQ(sfx::ask_channel(system_dll(L"version.dll"), verifier, L"demo", L"release"), L"");
     EXPECT_TRUE(log.has(log::level_error, "MOD.dll function not found"));
 

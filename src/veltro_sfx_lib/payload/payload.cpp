@@ -77,7 +77,7 @@ void set_file_content(void* file, byte_source& data) {
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(h, start, nullptr, FILE_BEGIN)) win::raise_last_error(L"set_file_content");
     for (std::uint64_t at = 0; at < data.size();) {
-        const byte_view part = data.window(at, static_cast<std::size_t>(data.size() - at));
+        const byte_view part = data.next_window(at);
         if (!win::write_all(h, part.data(), part.size())) win::raise_last_error(L"set_file_content");
         at += part.size();
     }

@@ -1,5 +1,7 @@
 #include "veltro_sfx_lib/payload/payload_enumerator.hpp"
 
+#include <limits>
+
 #include "framework/hex.hpp"
 #include "framework/utf.hpp"
 #include "log/logger.hpp"
@@ -142,6 +144,10 @@ bool payload_enumerator::load_entry(std::uint64_t x) {
         }
         info.alias = utf::from_utf8(name);
         const std::uint64_t data = x + payload_format::header_size + name_length;
+        // Offsets are 32-bit where they are handed on: an entry beyond 4 GiB
+        // is refused rather than placed somewhere else.
+        step = 8;
+        if (data > std::numeric_limits<std::uint32_t>::max()) outside_view();
         info.offset = static_cast<std::uint32_t>(data);
         end = data + info.size;  // 64-bit: a huge size points past the view, never back into it
     } catch (const std::exception&) {

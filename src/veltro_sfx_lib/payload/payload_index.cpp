@@ -76,7 +76,7 @@ std::vector<std::uint8_t> unpack_entry(byte_source& image, const file_info& entr
         case payload_format::reader_stored:
             out.reserve(entry.size);
             for (std::uint64_t at = 0; at < data.size();) {
-                const byte_view part = data.window(at, static_cast<std::size_t>(data.size() - at));
+                const byte_view part = data.next_window(at);
                 out.insert(out.end(), part.data(), part.data() + part.size());
                 at += part.size();
             }
@@ -99,7 +99,7 @@ void write_entry(byte_source& image, const file_info& entry, packers::stream_wri
         case payload_format::reader_stored:
             // A window at a time: an entry of any size costs one window.
             for (std::uint64_t at = 0; at < data.size();) {
-                const byte_view part = data.window(at, static_cast<std::size_t>(data.size() - at));
+                const byte_view part = data.next_window(at);
                 out.write(part.data(), part.size());
                 at += part.size();
             }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/errors.hpp"
+#include "framework/path.hpp"
 #include "framework/utf.hpp"
 #include "log/logger.hpp"
 #include "win/file_lock.hpp"
@@ -17,6 +18,7 @@ namespace {
 // (product, current channel, answer buffer, buffer length in characters, reserved)
 using check_channel_fn = DWORD(WINAPI*)(const wchar_t*, const wchar_t*, wchar_t*, DWORD*, DWORD);
 constexpr DWORD more_data = 234;  // ERROR_MORE_DATA: the length was updated
+constexpr DWORD largest_answer = 32 * 1024;  // characters
 
 }  // namespace
 
@@ -33,7 +35,10 @@ std::wstring ask_channel(const std::wstring& module_path, verify_signature_intf&
         }
         if (!verifier.dsa_signed(module_path))
             throw qzr::exceptions::error(L"MOD.dll '%s' is not DSA signed!", module_path);
-        module.reset(::LoadLibraryW(module_path.c_str()));
+        // By its full path in the protected folder only: a bare name would be
+        // looked up along the search path.
+        if (path::is_absolute(module_path)) module.reset(::LoadLibraryW(module_path.c_str()));
+        else ::SetLastError(ERROR_BAD_PATHNAME);
         if (!module) load_error = ::GetLastError();
     }
     if (!module) {
@@ -50,6 +55,12 @@ std::wstring ask_channel(const std::wstring& module_path, verify_signature_intf&
     std::vector<wchar_t> buffer(length + 1, L'\0');
     DWORD result = check(product.c_str(), current.c_str(), buffer.data(), &length, 0);
     if (result == more_data) {
+        // The module names the length it needs; a channel name is short, and
+        // a length near the top of the range would wrap in 32 bits.
+        if (length > largest_answer) {
+            QZR_LOG_ERROR(L"MOD.dll asks for a buffer of %u characters", length);
+            return std::wstring();
+        }
         buffer.assign(static_cast<std::size_t>(length) + 1, L'\0');
         result = check(product.c_str(), current.c_str(), buffer.data(), &length, 0);
     }
