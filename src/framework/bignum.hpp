@@ -11,7 +11,10 @@
 
 namespace qzr::root {
 
-#if defined(__SIZEOF_INT128__)
+// 64-bit limbs where the compiler has a 128-bit product, else 32-bit ones,
+// as in the shipped 32-bit stub. QZR_BIGNUM_LIMB32 forces the 32-bit limbs
+// in a 64-bit build, so that the host's tests compute as that stub does.
+#if defined(__SIZEOF_INT128__) && !defined(QZR_BIGNUM_LIMB32)
 using limb = std::uint64_t;
 using double_limb = unsigned __int128;
 #else
