@@ -8,6 +8,7 @@
 #include "framework/path.hpp"
 #include "framework/utf.hpp"
 #include "log/logger.hpp"
+#include "veltro_sfx_lib/setup/veltro_mod.h"
 #include "win/file_lock.hpp"
 #include "win/handle.hpp"
 
@@ -15,10 +16,8 @@ namespace qzr::sfx {
 
 namespace {
 
-// (product, current channel, answer buffer, buffer length in characters, reserved)
-using check_channel_fn = DWORD(WINAPI*)(const wchar_t*, const wchar_t*, wchar_t*, DWORD*, DWORD);
 constexpr DWORD more_data = 234;  // ERROR_MORE_DATA: the length was updated
-constexpr DWORD largest_answer = 32 * 1024;  // characters
+constexpr DWORD largest_answer = 32 * 1024;  // characters, as veltro_mod.h promises
 
 }  // namespace
 
@@ -45,8 +44,8 @@ std::wstring ask_channel(const std::wstring& module_path, verify_signature_intf&
         QZR_LOG_ERROR(L"Loading MOD:'%s' fail %u.", module_path, load_error);
         return std::wstring();
     }
-    const auto check = reinterpret_cast<check_channel_fn>(
-        reinterpret_cast<void*>(::GetProcAddress(module.get(), "CheckChannelCompatibility")));
+    const auto check = reinterpret_cast<veltro_mod_check_channel_fn>(
+        reinterpret_cast<void*>(::GetProcAddress(module.get(), VELTRO_MOD_CHECK_CHANNEL_EXPORT)));
     if (!check) {
         QZR_LOG_ERROR(L"MOD.dll function not found");
         return std::wstring();
