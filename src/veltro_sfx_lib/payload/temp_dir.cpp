@@ -77,11 +77,11 @@ temp_dir::temp_dir(bool delete_on_destruction, const std::wstring& parent)
 }
 
 win::local_memory temp_dir::owned_security_descriptor() noexcept {
-    PSECURITY_DESCRIPTOR raw_sd = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(win::administrators_folder_sddl, SDDL_REVISION_1,
-                                                                &raw_sd, nullptr))
+    try {
+        return win::security_descriptor(win::administrators_folder_sddl);
+    } catch (const std::exception&) {
         return win::local_memory();
-    return win::local_memory(raw_sd);
+    }
 }
 
 win::local_memory temp_dir::security_descriptor() {
