@@ -13,6 +13,11 @@ namespace {
 
 constexpr DWORD no_such_device = 433;  // ERROR_NO_SUCH_DEVICE
 
+// File rules describe the machine, as the platform rule does: a 32-bit stub
+// on 64-bit Windows looks at the folders a native program sees, so that
+// C:\Windows\System32 is the 64-bit system folder there (SysWOW64 names the
+// 32-bit one). Redirection is off for the one query and back on after it.
+
 class windows_host final : public host_facts_intf {
 public:
     const environment::os_record& os() const override { return environment::os_info(); }
@@ -23,12 +28,14 @@ public:
     }
 
     std::optional<std::uint32_t> file_attributes(const std::wstring& path) const override {
+        const win::fs_redirection_auto native_view;
         const DWORD a = ::GetFileAttributesW(path.c_str());
         if (a == INVALID_FILE_ATTRIBUTES) return std::nullopt;
         return a;
     }
 
     bool device_exists(const std::wstring& path) const override {
+        const win::fs_redirection_auto native_view;
         win::file_handle h(::CreateFileW(path.c_str(), SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          nullptr, OPEN_EXISTING,
                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -39,6 +46,7 @@ public:
     }
 
     std::uint64_t file_size(const std::wstring& path) const override {
+        const win::fs_redirection_auto native_view;
         WIN32_FILE_ATTRIBUTE_DATA data{};
         if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
             win::raise_last_error(L"Unable to get file size!");
