@@ -1,7 +1,10 @@
 # Thin wrapper over the CMake presets.
 #   make demo   build everything and run the stub under wine64
 #   make test   build the three presets and the fuzz targets, run every test
-.PHONY: all bootstrap build native win32 win64 fuzz demo test bench bench-install bench-download bench-install-online bench-splash screenshots clean
+#               (and the PE32 runs, when the emulated guests have been made)
+#   make test-pe32  the shipped PE32 stub in the emulated guests (makes them
+#               first, once: scripts/pe32-guest)
+.PHONY: all bootstrap build native win32 win64 fuzz demo test test-pe32 bench bench-install bench-download bench-install-online bench-splash screenshots clean
 
 JOBS ?= $(shell nproc)
 
@@ -24,6 +27,10 @@ test: build fuzz
 	@ctest --test-dir build/win32 -j $(JOBS) --output-on-failure
 	@ctest --preset win64 -j $(JOBS)
 	@ctest --preset fuzz -j $(JOBS)
+	@scripts/test-pe32 --if-ready
+
+test-pe32: build
+	@scripts/test-pe32
 
 bench:
 	@scripts/bench
