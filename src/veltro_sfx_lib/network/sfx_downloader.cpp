@@ -87,7 +87,7 @@ std::shared_ptr<void> sfx_downloader::download_internal(const std::wstring& url,
         if (has_proxy) client->set_proxy_settings(context_.proxy->settings());
         client->set_progress(this);
         const std::vector<std::wstring> candidates = candidate_urls(url);
-        std::uint32_t status = 0;
+        std::uint32_t status = 0, transport_error = 0;
         for (int pass = 0; pass < attempts; ++pass) {
             for (const std::wstring& candidate : candidates) {
                 const std::wstring name = prefix + uuid::to_wstring(uuid::random_uuid());
@@ -98,12 +98,15 @@ std::shared_ptr<void> sfx_downloader::download_internal(const std::wstring& url,
                     throw exceptions::download_file_fail(static_cast<std::int32_t>(::GetLastError()),
                                                          L"Unable to create temporary file '%s'", name);
                 auto file = share_file(h);
-                status = do_download(*client, net::crack(candidate), h, log_transfer);
+                status = do_download(*client, net::crack(candidate), h, log_transfer, transport_error);
                 if (status == 200) return file;
             }
         }
         client.reset();
-        throw exceptions::download_file_fail(static_cast<std::int32_t>(status), L"Download file '%s' failed", url);
+        // Nothing answered: the failure carries why (12029 when the server
+        // could not be reached), not a status of 0.
+        const std::uint32_t code = status != 0 ? status : transport_error;
+        throw exceptions::download_file_fail(static_cast<std::int32_t>(code), L"Download file '%s' failed", url);
     } catch (const qzr::exceptions::detail::base& e) {
         if (log_transfer) QZR_LOG_WARNING(L"Download file '%s' failed: %s (%d)", url, utf::from_utf8(e.what()), e.code());
         throw exceptions::download_file_fail(e.code(), L"Download file '%s' failed", url);
@@ -111,11 +114,11 @@ std::shared_ptr<void> sfx_downloader::download_internal(const std::wstring& url,
 }
 
 std::uint32_t sfx_downloader::do_download(net::simple_http_wrapper_intf& client, const net::url& u, void* file,
-                                          bool log_transfer) {
+                                          bool log_transfer, std::uint32_t& transport_error) {
     const auto start = std::chrono::steady_clock::now();
     const std::uint32_t status =
         client.get_to_stream(u, std::make_shared<file_stream_writter>(file), read_buffer_size, L"");
-    const DWORD transport_error = ::GetLastError();
+    transport_error = ::GetLastError();
     const std::wstring shown = utf::from_utf8(net::to_string(u));
     if (status != 200) {
         if (log_transfer && status != 0)

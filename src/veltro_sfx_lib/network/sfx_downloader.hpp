@@ -67,8 +67,10 @@ private:
     // a GUID, its signature checked; the returned handle owns the file.
     std::shared_ptr<void> download_internal(const std::wstring& url, const std::wstring& prefix, int attempts,
                                             bool log_transfer);
+    // The HTTP status; when no response came (status 0), transport_error
+    // gets the system's error of the transfer.
     std::uint32_t do_download(net::simple_http_wrapper_intf& client, const net::url& u, void* file,
-                              bool log_transfer);
+                              bool log_transfer, std::uint32_t& transport_error);
     void on_progress(std::uint32_t chunk, std::uint32_t so_far, std::int64_t content_length) override;
 
     sfx_data_holder context_;
