@@ -97,11 +97,7 @@ struct simple_http_wrapper::request_state {
     // Stops a running worker and closes the request, so that nothing of the
     // previous request can still touch this state.
     void reset() {
-        if (worker.joinable()) {
-            ::SetEvent(cancel.get());
-            ::WaitForSingleObject(finished.get(), INFINITE);
-            worker.join();
-        }
+        stop_worker();
         if (request) {
             winhttp().WinHttpCloseHandle(request);
             ::WaitForSingleObject(handle_closed.get(), handle_close_limit);
@@ -119,6 +115,15 @@ struct simple_http_wrapper::request_state {
         read_buffer.shrink_to_fit();
         target_file.clear();
         so_far = 0;
+    }
+
+    // Cancels a worker that is still transferring and waits for it: once a
+    // request has returned, nothing of it writes to its sink any more.
+    void stop_worker() {
+        if (!worker.joinable()) return;
+        ::SetEvent(cancel.get());
+        ::WaitForSingleObject(finished.get(), INFINITE);
+        worker.join();
     }
 
     // The next asynchronous step: cancelled, failed, overdue or done.
@@ -363,18 +368,22 @@ void simple_http_wrapper::start(const url& u, const wchar_t* verb, const std::ws
     s.worker = std::thread([&s] { s.run(); });
 }
 
+// A status of 0 ends the request: its worker is stopped before the caller
+// gets the last error.
 std::uint32_t simple_http_wrapper::await_status() {
     request_state& s = *state_;
     wait_for(s.headers_ready.get());
-    if (!s.headers_in.load()) {
-        ::SetLastError(s.worker_error.load());
-        return 0;
-    }
-    DWORD status = 0, size = sizeof status;
-    if (!winhttp().WinHttpQueryHeaders(s.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-        return 0;  // its error stays the last error
-    return status;
+    DWORD error = 0, status = 0, size = sizeof status;
+    if (!s.headers_in.load())
+        error = s.worker_error.load();
+    else if (!winhttp().WinHttpQueryHeaders(s.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        error = ::GetLastError();
+    else
+        return status;
+    s.stop_worker();
+    ::SetLastError(error);
+    return 0;
 }
 
 // A transfer that ended in an error is a failure whatever the status said:
@@ -398,9 +407,7 @@ std::uint32_t simple_http_wrapper::get_to_stream(const url& u, const std::shared
     if (status == 0) return 0;
     if (status != 200) {
         // The body of a failure is not wanted: nothing reaches the sink.
-        ::SetEvent(state_->cancel.get());
-        wait_for(state_->finished.get());
-        state_->worker.join();
+        state_->stop_worker();
         ::SetLastError(0);
         return status;
     }

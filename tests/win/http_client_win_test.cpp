@@ -13,6 +13,7 @@
 #include "framework/utf.hpp"
 #include "framework/uuid.hpp"
 #include "net/simple_http_wrapper.hpp"
+#include "net/winhttp_api.hpp"
 
 using namespace qzr;
 using net::simple_http_wrapper;
@@ -174,6 +175,31 @@ TEST_F(HttpClient, RefusedCutOrUnannouncedBodiesFail) {
     EXPECT_EQ(cut.first, 0u) << "a body cut short is not complete";
     EXPECT_NE(cut.second, 0u);
     EXPECT_TRUE(body.empty());
+}
+
+// The headers are in but their status cannot be read: the request ends there,
+// and its worker, which would go on writing the body, is stopped first.
+TEST_F(HttpClient, AFailedStatusQueryStopsTheTransfer) {
+    static decltype(&::WinHttpQueryHeaders) real;
+    auto& functions = const_cast<net::winhttp_functions&>(net::winhttp());
+    real = functions.WinHttpQueryHeaders;
+    functions.WinHttpQueryHeaders = [](HINTERNET r, DWORD level, LPCWSTR name, LPVOID out, LPDWORD size,
+                                       LPDWORD index) -> BOOL {
+        if ((level & 0xffff) != WINHTTP_QUERY_STATUS_CODE) return real(r, level, name, out, size, index);
+        SetLastError(ERROR_WINHTTP_INCORRECT_HANDLE_STATE);
+        return FALSE;
+    };
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring file = path::join(tmp, L"http-" + uuid::to_wstring(uuid::random_uuid()));
+    const auto result = outcome([&] { return client->get_to_file(at(L"/stall/3"), file, L""); });
+    functions.WinHttpQueryHeaders = real;
+    EXPECT_EQ(result, std::make_pair(0u, DWORD{ERROR_WINHTTP_INCORRECT_HANDLE_STATE}));
+    Sleep(300);
+    const HANDLE alone = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(alone, INVALID_HANDLE_VALUE) << "the file is still open in a worker: " << GetLastError();
+    CloseHandle(alone);
+    DeleteFileW(file.c_str());
 }
 
 TEST_F(HttpClient, PostWithHeadersAndTheResponseHeaders) {
