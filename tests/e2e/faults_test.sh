@@ -116,8 +116,8 @@ else
   umount -l "$temp"
   mounted=""
   echo "disk full: exit code $code"
-  # Offline there is nothing to fall back on: the disk's own code, not a
-  # download failure.
+  # The download tried instead fails too (this installer names no
+  # repository): the run ends with the disk's own code, not the download's.
   [ "$code" = 112 ] || fail "disk full: exit code '$code'"
   { grep -F "112" "$work/full.log" || true; } | cut -c 88- | head -n 5
   grep -qF "File 'data\\large.bin' from SFX archive has not been unpacked, fail with error 112!" "$work/full.log" ||

@@ -9,6 +9,7 @@
 #include "../support/log_capture.hpp"
 #include "../support/memory_payload.hpp"
 #include "framework/path.hpp"
+#include "framework/utf.hpp"
 #include "framework/uuid.hpp"
 #include "repository/conditions/host_facts.hpp"
 #include "veltro_sfx_lib/description/product_info_parser.hpp"
@@ -36,23 +37,31 @@ struct accepting_verifier : verify_signature_intf::factory {
     }
 };
 
-struct offline_downloader : sfx_downloader_intf::factory {
-    std::shared_ptr<sfx_downloader_intf> create(const sfx_data_holder&) const override {
-        struct d : sfx_downloader_intf {
-            std::shared_ptr<product_info_parser_intf> download_product_info(const std::wstring&) override {
-                throw qzr::exceptions::error("offline");
-            }
-            file_hold download_product_lzma_file(const std::wstring&, const std::wstring&, const std::wstring&) override {
-                throw qzr::exceptions::error("offline");
-            }
-            void download_file(const std::wstring&, const std::wstring&, int, bool, bool) override {
-                throw qzr::exceptions::error("offline");
-            }
-            void set_progress_callback(progress_callback) override {}
-            double average_speed() const override { return 0; }
-        };
-        return std::make_shared<d>();
+// Fails every download, unless told to place setup files (writing their
+// digest text into them, in two halves of progress).
+struct scripted_downloader : sfx_downloader_intf {
+    bool places_files = false;
+    progress_callback progress;
+    std::shared_ptr<product_info_parser_intf> download_product_info(const std::wstring&) override {
+        throw qzr::exceptions::error("offline");
     }
+    file_hold download_product_lzma_file(const std::wstring& sha, const std::wstring& target,
+                                         const std::wstring&) override {
+        if (!places_files) throw qzr::exceptions::error("offline");
+        std::ofstream(target.c_str(), std::ios::binary) << utf::to_utf8(sha);
+        if (progress) progress(1, 2), progress(1, 2);
+        return nullptr;
+    }
+    void download_file(const std::wstring&, const std::wstring&, int, bool, bool) override {
+        throw qzr::exceptions::error("offline");
+    }
+    void set_progress_callback(progress_callback callback) override { progress = std::move(callback); }
+    double average_speed() const override { return 0; }
+};
+
+struct offline_downloader : sfx_downloader_intf::factory {
+    std::shared_ptr<scripted_downloader> made = std::make_shared<scripted_downloader>();
+    std::shared_ptr<sfx_downloader_intf> create(const sfx_data_holder&) const override { return made; }
 };
 
 // Records what the microstub is asked, and which contexts saw it.
@@ -133,12 +142,14 @@ protected:
         };
     }
 
-    std::wstring prepare() {
-        prepare_setup p(context, {std::make_shared<accepting_verifier>(), std::make_shared<offline_downloader>(),
+    std::shared_ptr<offline_downloader> downloads = std::make_shared<offline_downloader>();
+
+    std::wstring prepare(const prepare_setup_intf::progress_callback& progress = nullptr) {
+        prepare_setup p(context, {std::make_shared<accepting_verifier>(), downloads,
                                   std::make_shared<product_info_parser::factory>(repository::conditions::running_host()),
                                   evaluators, microstubs, dialog});
         std::wstring master;
-        p.prepare(master, nullptr, nullptr);
+        p.prepare(master, nullptr, progress);
         return master;
     }
 };
@@ -223,4 +234,33 @@ TEST_F(PrepareSetup, TheConfirmationDecidesWhetherToInstall) {
     dialog->shown.clear();
     prepare();
     EXPECT_TRUE(dialog->shown.empty());
+}
+
+// A payload entry that cannot be extracted is downloaded instead, offline
+// too. When that fails as well, the run ends with what went wrong while
+// extracting (a full disk, say), not with the download's failure.
+TEST_F(PrepareSetup, AnEntryThatCannotBeExtractedIsDownloaded) {
+    payload->entries[L"a.bin"] = "a";
+    payload->entries[L"demo/release.xml"] =
+        product_info("<file><name>a.bin</name><sha-256>0a</sha-256><size>1</size></file>",
+                     "<setup-commands executable=\"a.bin\"/>");
+    payload->on_unpack = [](const std::wstring& target, const std::string& data) {
+        if (data == "a") throw qzr::exceptions::error(ERROR_DISK_FULL, "Unable to write to the file!");
+        std::ofstream(target.c_str(), std::ios::binary) << data;
+    };
+    try {
+        prepare();
+        ADD_FAILURE() << "no failure";
+    } catch (const qzr::exceptions::error& e) {
+        EXPECT_EQ(e.code(), ERROR_DISK_FULL);
+    }
+    downloads->made->places_files = true;
+    test::log_capture log;
+    std::vector<int> percents;
+    EXPECT_NE(prepare([&](std::uint8_t p) { percents.push_back(p); }).find(L"a.bin"), std::wstring::npos);
+    EXPECT_EQ(percents, (std::vector<int>{50, 100}));
+    EXPECT_FALSE(downloads->made->progress) << "the downloader keeps a finished file's progress function";
+    EXPECT_TRUE(log.has(log::level_error, "File 'a.bin' from SFX archive has not been unpacked, fail with error 112!"));
+    std::ifstream in(path::join(tmp->path(), L"common\\a.bin").c_str());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "0a");
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 #include "environment/os_info.hpp"
 #include "framework/errors.hpp"
@@ -54,6 +55,7 @@ void prepare_setup::process_setup_file(const product_info_parser_intf::file_info
         if (context_.placed) context_.placed->hold(target, std::move(h));
     };
     if (context_.placed) context_.placed->release(target);
+    std::exception_ptr extraction_failure;
     if (const auto entry = find_setup_file(*context_.payload, file.sha256, file.name)) {
         try {
             hold(entry->unpack_to_file(target));
@@ -63,10 +65,10 @@ void prepare_setup::process_setup_file(const product_info_parser_intf::file_info
         } catch (const qzr::exceptions::detail::base& e) {
             QZR_LOG_ERROR(L"File '%s' from SFX archive has not been unpacked, fail with error %u!", file.name,
                           static_cast<std::uint32_t>(e.code()));
-            // Offline there is nowhere else to get it from: the run ends with
-            // what went wrong (a full disk, say), not with a download that
-            // was never allowed.
-            if (offline) throw;
+            // The repository may still have it, offline too. Offline, though,
+            // a download that fails as well is not the news: the run ends
+            // with what went wrong here (a full disk, say).
+            if (offline) extraction_failure = std::current_exception();
         }
     } else if (offline) {
         QZR_LOG_ERROR(L"File '%s'|'%s' not found in SFX archive, mode 'offline', product '%s'", file.name, file.sha256,
@@ -74,8 +76,18 @@ void prepare_setup::process_setup_file(const product_info_parser_intf::file_info
         throw qzr::exceptions::error(-1, L"File '%s'|'%s' not found in SFX archive, mode 'offline', product '%s'",
                                      file.name, file.sha256, product);
     }
+    // The downloader reports this file's progress and no later one's.
+    struct forget_progress {
+        sfx_downloader_intf& downloader;
+        ~forget_progress() { downloader.set_progress_callback(nullptr); }
+    } forget{*downloader_};
     if (progress) downloader_->set_progress_callback(progress);
-    hold(downloader_->download_product_lzma_file(file.sha256, target, file.sha256));
+    try {
+        hold(downloader_->download_product_lzma_file(file.sha256, target, file.sha256));
+    } catch (const std::exception&) {
+        if (extraction_failure) std::rethrow_exception(extraction_failure);
+        throw;
+    }
     QZR_LOG_DEBUG(L"File '%s' has been correctly downloaded and stored to '%s'.", file.name, target);
 }
 
@@ -219,11 +231,14 @@ void prepare_setup::prepare(std::wstring& master, const show_splash_callback& sh
                                          f.sha256);
         }
         const double share = total > 0 ? static_cast<double>(std::max<std::int64_t>(f.size, 0)) / total * 100.0 : 0.0;
-        std::uint64_t done = 0;
-        process_setup_file(f, main.name, folder, offline, [&, base, share](std::uint64_t chunk, std::uint64_t length) {
-            done += chunk;
-            if (progress) progress(weighted_progress(base, share, done, length));
-        });
+        // The downloader holds a copy of this function while the file is
+        // fetched: it owns its count and its callback.
+        process_setup_file(f, main.name, folder, offline,
+                           [progress, base, share, done = std::uint64_t{0}](std::uint64_t chunk,
+                                                                            std::uint64_t length) mutable {
+                               done += chunk;
+                               if (progress) progress(weighted_progress(base, share, done, length));
+                           });
         base += share;
         evaluator->evaluate(f.name, product_info->get_setup_commands(), folder);
     }
