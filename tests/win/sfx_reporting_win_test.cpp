@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <stdexcept>
 
@@ -146,8 +147,35 @@ TEST_F(Reporting, NothingThatGoesWrongReachesTheRun) {
     EXPECT_EQ(http->posts.size(), 2u);
 }
 
+// The process entry, where it cannot harden the DLL search, points the
+// loader's record of the executable at a file that does not exist; the
+// version fields must not depend on that record.
+struct loader_record_renamed {
+    UNICODE_STRING* name = nullptr;
+    UNICODE_STRING saved{};
+    wchar_t decoy[64] = L"C:\\windows\\system32\\b86362a5.exe";
+    loader_record_renamed() {
+        LIST_ENTRY* first = NtCurrentTeb()->ProcessEnvironmentBlock->Ldr->InMemoryOrderModuleList.Flink;
+        name = &CONTAINING_RECORD(first, LDR_DATA_TABLE_ENTRY, InMemoryOrderLinks)->FullDllName;
+        saved = *name;
+        name->Buffer = decoy;
+        name->Length = static_cast<USHORT>(wcslen(decoy) * sizeof(wchar_t));
+        name->MaximumLength = static_cast<USHORT>(name->Length + sizeof(wchar_t));
+    }
+    ~loader_record_renamed() { *name = saved; }
+};
+
 // This machine's facts: what wine64 gives, in the shapes the document needs.
 TEST(MachineFacts, ThisMachine) {
+    {
+        const loader_record_renamed renamed;
+        wchar_t seen[MAX_PATH] = {};
+        ::GetModuleFileNameW(nullptr, seen, MAX_PATH);
+        ASSERT_STREQ(seen, renamed.decoy);
+        const auto m = sfx_machine_facts().gather(L"");
+        EXPECT_EQ(m.sfx_version, "1.2.3.4");
+        EXPECT_EQ(m.product_version, "1.2.3-test");
+    }
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     const auto m = sfx_machine_facts().gather(std::wstring(temp) + L"qzr-facts");
