@@ -117,16 +117,28 @@ void gif_wnd::hide() {
 }
 
 void gif_wnd::set_text(const std::wstring& text) {
-    std::lock_guard<win::critical_section> guard(text_lock_);
-    text_ = text;
-    text_set_ = true;
+    {
+        std::lock_guard<win::critical_section> guard(text_lock_);
+        if (text_set_ && text_ == text) return;
+        text_ = text;
+        text_set_ = true;
+    }
+    // A picture without frames to turn has no timer that would paint it.
+    if (const HWND window = window_.load()) ::InvalidateRect(window, nullptr, FALSE);
 }
 
+// Progress comes from any thread; the taskbar object belongs to the
+// window's, which gets it as a message (one per change: a download reports
+// every chunk).
 void gif_wnd::set_progress(std::int32_t percent) {
-    if (!windows_7_or_later()) return;
+    if (!windows_7_or_later() || posted_progress_.exchange(percent) == percent) return;
+    if (const HWND window = window_.load())
+        ::PostMessageW(window, progress_message, static_cast<WPARAM>(static_cast<std::uint32_t>(percent)), 0);
+}
+
+void gif_wnd::show_progress(HWND window, std::int32_t percent) {
     std::lock_guard<win::critical_section> guard(taskbar_lock_);
     if (!taskbar_) return;
-    const HWND window = window_.load();
     if (static_cast<std::uint32_t>(percent) > 100) {
         taskbar_->SetProgressState(window, TBPF_INDETERMINATE);
     } else {
@@ -225,6 +237,9 @@ LRESULT gif_wnd::on_message(HWND window, UINT message, WPARAM wparam, LPARAM lpa
         return 0;
     case WM_ERASEBKGND:
         return 1;
+    case progress_message:
+        show_progress(window, static_cast<std::int32_t>(static_cast<std::uint32_t>(wparam)));
+        return 0;
     case WM_CLOSE:
         ::KillTimer(window, timer_id);
         break;

@@ -10,6 +10,8 @@
 #include <shobjidl.h>
 
 #include <atomic>
+#include <climits>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +32,8 @@ UINT splash_hide_message() noexcept;
 UINT taskbar_button_created_message() noexcept;
 inline constexpr LPARAM splash_hide_lparam = 35;
 inline constexpr wchar_t splash_class_name[] = L"qzrSfxSplashClass";
+// Posted to the window with a percentage (wParam) for its taskbar button.
+inline constexpr UINT progress_message = WM_APP + 1;
 
 class gif_wnd final : public gif_wnd_intf {
 public:
@@ -60,6 +64,7 @@ private:
     bool on_create(HWND window);
     void on_timer(HWND window);
     void on_paint(HWND window);
+    void show_progress(HWND window, std::int32_t percent);
     void create_taskbar();
     void release_taskbar();
     UINT frame_delay_ms(UINT frame) const;
@@ -94,6 +99,7 @@ private:
     HINSTANCE instance_;
     win::critical_section taskbar_lock_;
     ITaskbarList3* taskbar_ = nullptr;
+    std::atomic<std::int32_t> posted_progress_{INT32_MIN};
     static constexpr UINT_PTR timer_id = 1001;
     bool show_at_start_ = false;
     int text_top_ = 165;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "splash/gif_wnd.hpp"
@@ -115,10 +116,32 @@ TEST(SplashWindow, ShowsTheAnimationCentredWithItsCaptionAndText) {
     EXPECT_GT(pixels.count(RECT{0, 100, 360, 130}, text_colour), 20);
     EXPECT_EQ(pixels.count(RECT{0, 0, 360, 100}, text_colour), 0);
 
-    // Without a shell taskbar there is no progress to show; neither call
-    // may disturb the window.
+    // Progress reaches the window's own thread, where its taskbar object
+    // lives, once per change. Without a shell taskbar there is no progress
+    // to show; no call may disturb the window.
+    static std::vector<std::pair<DWORD, std::int32_t>> handed;
+    static std::mutex handed_lock;
+    static WNDPROC original = nullptr;
+    original = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+        w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND h, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+            if (m == progress_message) {
+                const std::lock_guard<std::mutex> guard(handed_lock);
+                handed.emplace_back(::GetCurrentThreadId(), static_cast<std::int32_t>(wp));
+            }
+            return ::CallWindowProcW(original, h, m, wp, lp);
+        })));
+    splash.set_progress(50);
     splash.set_progress(50);
     splash.set_progress(-1);
+    const DWORD window_thread = ::GetWindowThreadProcessId(w, nullptr);
+    EXPECT_TRUE(eventually([&] {
+        const std::lock_guard<std::mutex> guard(handed_lock);
+        return handed.size() >= 2;
+    }));
+    std::this_thread::sleep_for(100ms);
+    handed_lock.lock();
+    EXPECT_EQ(handed, (std::vector<std::pair<DWORD, std::int32_t>>{{window_thread, 50}, {window_thread, -1}}));
+    handed_lock.unlock();
     splash.prevent_pinning();
     EXPECT_TRUE(::IsWindowVisible(w));
 
@@ -133,11 +156,10 @@ TEST(SplashWindow, ASingleFrameShowsItsTextWithoutATimer) {
     ASSERT_TRUE(splash.start(true));
     const HWND w = splash.window();
     ASSERT_TRUE(w);
+    // No frame timer repaints it: the text itself must.
     splash.set_text(L"Veltro Studio... starting");
-    repaint(w);
-    const window_pixels pixels(w);
-    EXPECT_TRUE(is_background(pixels.at(4, 4)));
-    EXPECT_GT(pixels.count(RECT{0, 100, 360, 130}, text_colour), 20);
+    EXPECT_TRUE(eventually([&] { return is_background(window_pixels(w).at(4, 4)); }));
+    EXPECT_GT(window_pixels(w).count(RECT{0, 100, 360, 130}, text_colour), 20);
     splash.stop();
 }
 
