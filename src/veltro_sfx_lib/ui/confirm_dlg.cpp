@@ -13,9 +13,6 @@ namespace qzr::sfx {
 namespace {
 
 constexpr int icon_resource_id = 128;
-constexpr int icon_size = 48;
-constexpr int margin = 16;
-constexpr int button_height = 32;
 // The structure as Vista and later define it (with the padded border).
 constexpr UINT nonclient_metrics_size = 504;
 
@@ -47,24 +44,9 @@ HWND child(HWND parent, HINSTANCE instance, const wchar_t* cls, const std::wstri
     return w;
 }
 
-RECT at(int x, int y, int cx, int cy) noexcept { return RECT{x, y, x + cx, y + cy}; }
+RECT at(const confirm_dlg_layout::box& b) noexcept { return RECT{b.x, b.y, b.x + b.cx, b.y + b.cy}; }
 
 }  // namespace
-
-confirm_dlg_layout confirm_dlg_layout::compute(size title_text, size first_text, size second_text) noexcept {
-    confirm_dlg_layout l{};
-    const int content_width =
-        std::max({title_text.cx + icon_size + 2 * margin, first_text.cx + margin, second_text.cx + margin});
-    const int buttons_top = first_text.cy + second_text.cy + 104;
-    const int button_width = static_cast<int>((content_width - 2 * margin) / 2 * 1.05);
-    l.title = at(icon_size + 2 * margin, (icon_size - title_text.cy) / 2 + margin, title_text.cx, title_text.cy);
-    l.first_text = at(margin, icon_size + 2 * margin, first_text.cx, first_text.cy);
-    l.second_text = at(margin, first_text.cy + 88, second_text.cx, second_text.cy);
-    l.install = at(margin, buttons_top, button_width, button_height);
-    l.cancel = at(button_width + 2 * margin, buttons_top, button_width, button_height);
-    l.window = {2 * button_width + 3 * margin, buttons_top + 3 * margin};
-    return l;
-}
 
 std::shared_ptr<confirm_dlg_intf> confirm_dlg::factory::create() const {
     return std::make_shared<confirm_dlg>(translators_, ::GetModuleHandleW(nullptr));
@@ -195,23 +177,28 @@ bool confirm_dlg::on_create(HWND window) {
     const std::wstring first = translator_->translate(L"@Sfx_PPI_Desc1", {title_});
     const std::wstring second = translator_->translate(L"@Sfx_PPI_Desc2");
 
+    // The message font already has the system's DPI in it; the frame
+    // around the texts gets it here (the program is DPI-aware, so nothing
+    // scales it for us).
     const HDC dc = ::GetDC(window);
     const auto layout = confirm_dlg_layout::compute(measure(dc, larger_font_.get(), title_),
                                                     measure(dc, large_font_.get(), first),
-                                                    measure(dc, message_font_.get(), second));
+                                                    measure(dc, message_font_.get(), second),
+                                                    ::GetDeviceCaps(dc, LOGPIXELSY));
     ::ReleaseDC(window, dc);
 
-    icon_.reset(static_cast<HICON>(
-        ::LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource_id), IMAGE_ICON, icon_size, icon_size, 0)));
-    icon_picture_ = child(window, instance_, L"STATIC", L"", SS_ICON, at(margin, margin, icon_size, icon_size), nullptr);
+    icon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(icon_resource_id), IMAGE_ICON,
+                                                layout.icon.cx, layout.icon.cy, 0)));
+    icon_picture_ = child(window, instance_, L"STATIC", L"", SS_ICON, at(layout.icon), nullptr);
     if (icon_picture_ && icon_) ::SendMessageW(icon_picture_, STM_SETICON, reinterpret_cast<WPARAM>(icon_.get()), 0);
-    title_label_ = child(window, instance_, L"STATIC", title_, SS_NOPREFIX, layout.title, larger_font_.get());
-    first_text_ = child(window, instance_, L"STATIC", first, SS_NOPREFIX, layout.first_text, large_font_.get());
-    second_text_ = child(window, instance_, L"STATIC", second, SS_NOPREFIX, layout.second_text, message_font_.get());
+    title_label_ = child(window, instance_, L"STATIC", title_, SS_NOPREFIX, at(layout.title), larger_font_.get());
+    first_text_ = child(window, instance_, L"STATIC", first, SS_NOPREFIX, at(layout.first_text), large_font_.get());
+    second_text_ =
+        child(window, instance_, L"STATIC", second, SS_NOPREFIX, at(layout.second_text), message_font_.get());
     install_ = child(window, instance_, L"BUTTON", translator_->translate(L"@Sfx_PPI_Install"),
-                     BS_DEFPUSHBUTTON | WS_TABSTOP, layout.install, message_font_.get(), IDOK);
+                     BS_DEFPUSHBUTTON | WS_TABSTOP, at(layout.install), message_font_.get(), IDOK);
     cancel_ = child(window, instance_, L"BUTTON", translator_->translate(L"@Sfx_PPI_Cancel"), WS_TABSTOP,
-                    layout.cancel, message_font_.get(), IDCANCEL);
+                    at(layout.cancel), message_font_.get(), IDCANCEL);
 
     RECT work{};
     if (::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {

@@ -9,24 +9,13 @@
 #include <string>
 
 #include "veltro_sfx_lib/ui/confirm_dlg_intf.hpp"
+#include "veltro_sfx_lib/ui/confirm_dlg_layout.hpp"
 #include "veltro_sfx_lib/ui/sfx_translator.hpp"
 #include "win/handle.hpp"
 
 namespace qzr::sfx {
 
 inline constexpr wchar_t confirm_dlg_class_name[] = L"{32f2b598-6055-4f5b-b0eb-fed112efa9b7}";
-
-// Where the dialog's parts go, from the sizes of its texts.
-struct confirm_dlg_layout {
-    struct size {
-        int cx = 0;
-        int cy = 0;
-    };
-    RECT title, first_text, second_text, install, cancel;
-    size window;
-
-    static confirm_dlg_layout compute(size title_text, size first_text, size second_text) noexcept;
-};
 
 class confirm_dlg final : public confirm_dlg_intf {
 public:
