@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -96,6 +97,20 @@ TEST(StringTable, EveryIdentifierInEveryLanguageKeepsMarkersAndBreaks) {
             EXPECT_NE(text.front(), L' ');
             EXPECT_NE(text.back(), L' ');
             if (lang == L"en-us") EXPECT_EQ(text, en);
+            // Right-to-left languages embed every line, and close what they open.
+            const bool rtl = lang == L"ar-sa" || lang == L"fa-ir" || lang == L"he-il" || lang == L"ur-pk";
+            for (std::size_t from = 0, to; from <= text.size(); from = to + 1) {
+                to = std::min(text.find(L'\n', from), text.size());
+                const std::wstring line = text.substr(from, to - from);
+                if (!rtl || line.empty()) {
+                    EXPECT_EQ(line.find_first_of(L"\u202B\u202C"), std::wstring::npos);
+                    continue;
+                }
+                EXPECT_EQ(line.front(), L'\u202B');
+                EXPECT_EQ(line.back(), L'\u202C');
+                EXPECT_EQ(count(line, L"\u202B"), 1u);
+                EXPECT_EQ(count(line, L"\u202C"), 1u);
+            }
         }
         EXPECT_EQ(cultures, expected_cultures);
     }
