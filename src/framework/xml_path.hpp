@@ -30,6 +30,12 @@ pugi::xml_node first_along(pugi::xml_node from, std::initializer_list<const wcha
 // attribute counts, as in a path query's [@name='value']).
 bool has_attribute(pugi::xml_node element, std::wstring_view name, std::wstring_view value);
 
+// Collects what pugixml writes, without going through iostreams.
+struct string_writer final : pugi::xml_writer {
+    std::string text;
+    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
+};
+
 // The text of a node as a path query compares it: every text and CDATA
 // section below it, joined in document order.
 void append_string_value(pugi::xml_node node, std::wstring& out);

@@ -77,9 +77,21 @@ protected:
 
 }  // namespace
 
+// Each group and each file is logged with the rule that decided.
 TEST_F(ProductInfo, FilesOfApplicableGroupsInDocumentOrder) {
     auto p = parser();
+    test::log_capture log;
     p->parse_data(bytes_of(document));
+    for (const char* line : {
+             "Setup files group 1: applied (every condition holds)",
+             "Setup file 'veltro.exe': applied (no conditions)",
+             "Setup file 'left-out.bin': not applied (<boolean value=\"false\"/> in conditions2)",
+             "Setup file '': applied (no conditions)",
+             "Setup files group 2: not applied (<os platform=\"arm64\"/> in conditions)",
+             "Setup file 'arm.bin': not applied (its group is not applied)",
+             "Setup files group 3: applied (every condition holds)",
+         })
+        EXPECT_TRUE(log.has(qzr::log::level_debug, line));
     const auto& files = p->get_setup_files();
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(files[0].name, L"veltro.exe");
@@ -96,10 +108,23 @@ TEST_F(ProductInfo, FilesOfApplicableGroupsInDocumentOrder) {
     EXPECT_TRUE(p->get_product_info().arm64);
 }
 
+// The candidates are logged as they are judged, each decision once however
+// often the element is asked for.
 TEST_F(ProductInfo, TheFirstApplicableSetupCommands) {
     auto p = parser();
     p->parse_data(bytes_of(document));
-    EXPECT_EQ(std::wstring(p->get_setup_commands().attribute(L"executable").value()), L"veltro.exe");
+    {
+        test::log_capture log;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(std::wstring(p->get_setup_commands().attribute(L"executable").value()), L"veltro.exe");
+        std::size_t judged = 0;
+        for (const auto& l : log.lines()) judged += l.message.rfind("Setup commands ", 0) == 0;
+        EXPECT_EQ(judged, 2u);
+        EXPECT_TRUE(log.has(qzr::log::level_debug, "Setup commands 1 (executable 'never.exe'): not applied "
+                                                    "(<boolean value=\"false\"/> in conditions)"));
+        EXPECT_TRUE(log.has(qzr::log::level_debug, "Setup commands 2 (executable 'veltro.exe'): applied "
+                                                    "(every condition holds)"));
+    }
 
     test::log_capture log;
     auto none = parser();

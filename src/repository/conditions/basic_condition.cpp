@@ -20,6 +20,7 @@ void basic_condition::save(pugi::xml_node node) const {
 void condition_container::load(const pugi::xml_node& node, const basic_context& context) {
     basic_condition::load(node, context);
     children_.clear();
+    sources_.clear();
     // Every child goes through the factory: a comment or a piece of text has
     // no condition name, is refused with a warning and skipped like any
     // unknown element.
@@ -28,6 +29,7 @@ void condition_container::load(const pugi::xml_node& node, const basic_context& 
             auto condition = context.factory->create(child.name());
             condition->load(child, context);
             children_.push_back(std::move(condition));
+            sources_.push_back(child);
         } catch (const exceptions::error& e) {
             QZR_LOG_WARNING("%s", e.what());
             const pugi::xml_attribute unsupported = child.attribute(L"unsupported");
@@ -39,6 +41,7 @@ void condition_container::load(const pugi::xml_node& node, const basic_context& 
             auto replacement = context.factory->create(L"boolean");
             replacement->load(element, context);
             children_.push_back(std::move(replacement));
+            sources_.push_back(child);
         }
     }
 }
@@ -77,10 +80,10 @@ void condition_root::save(pugi::xml_node node) const {
     attributes::write(node, L"default", default_);
 }
 
-bool condition_root::evaluate(const basic_context& context) const {
-    for (const auto& child : children_)
-        if (!child->evaluate(context)) return false;
-    return default_.value_or(true);
+condition_root::verdict condition_root::explain(const basic_context& context) const {
+    for (std::size_t i = 0; i < children_.size(); ++i)
+        if (!children_[i]->evaluate(context)) return {false, sources_[i]};
+    return {default_.value_or(true), {}};
 }
 
 std::unique_ptr<basic_condition> basic_factory::create(const std::wstring& name) const {

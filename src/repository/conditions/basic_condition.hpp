@@ -47,6 +47,7 @@ public:
 
 protected:
     std::vector<std::unique_ptr<basic_condition>> children_;
+    std::vector<pugi::xml_node> sources_;  // the element each child was loaded from
 };
 
 class condition_and : public condition_container {
@@ -67,9 +68,17 @@ public:
 // Built from a "conditions" or "conditions2" element; empty means true.
 class condition_root : public condition_container {
 public:
+    // The result, and the element of the first child that failed (empty when
+    // every child held and the default decided). Valid while the document is.
+    struct verdict {
+        bool result = true;
+        pugi::xml_node decided_by;
+    };
+
     void load(const pugi::xml_node& node, const basic_context& context) override;
     void save(pugi::xml_node node) const override;
-    bool evaluate(const basic_context& context) const override;
+    bool evaluate(const basic_context& context) const override { return explain(context).result; }
+    verdict explain(const basic_context& context) const;
 
 private:
     std::optional<bool> default_;

@@ -2,6 +2,8 @@
 
 #include "framework/errors.hpp"
 #include "framework/file_writer.hpp"
+#include "framework/text_format.hpp"
+#include "framework/utf.hpp"
 #include "framework/xml_path.hpp"
 #include "log/logger.hpp"
 #include "repository/conditions/condition_kinds.hpp"
@@ -35,6 +37,20 @@ bool has_arm64_os(const pugi::xml_document& doc) {
     return bool(found);
 }
 
+// An element as the log shows it: its XML, cut short when long.
+std::wstring describe(const pugi::xml_node& node) {
+    xml::string_writer out;
+    node.print(out, L"", pugi::format_raw, pugi::encoding_utf8);
+    constexpr std::size_t longest = 200;
+    std::wstring text = utf::from_utf8(out.text);
+    if (text.size() > longest) text = text.substr(0, longest) + L"...";
+    return text;
+}
+
+std::wstring verdict_text(const product_info_parser::judgement& j) {
+    return (j.applies ? L"applied (" : L"not applied (") + j.rule + L")";
+}
+
 }  // namespace
 
 product_info_parser::product_info_parser(const sfx_data_holder& context,
@@ -56,10 +72,15 @@ void product_info_parser::parse_data(const std::vector<std::uint8_t>& data) {
     }
 
     std::vector<file_info> files;
+    std::uint32_t group_number = 0;
     xml::each_along(doc, {L"product-info", L"setup-files"}, [&](pugi::xml_node group) {
-        if (!check_conditions(group)) return true;
+        const judgement g = judge(group);
+        QZR_LOG_DEBUG(L"Setup files group %u: %s", ++group_number, verdict_text(g));
         for (const pugi::xml_node f : group.children(L"file")) {
-            if (!check_conditions(f)) continue;
+            const std::wstring name = f.child(L"name").text().get();
+            const judgement j = g.applies ? judge(f) : judgement{false, L"its group is not applied"};
+            QZR_LOG_DEBUG(L"Setup file '%s': %s", name, verdict_text(j));
+            if (!j.applies) continue;
             files.push_back({f.child(L"name").text().get(), f.child(L"sha-256").text().get(),
                              f.child(L"timestamp").text().as_llong(0), f.child(L"size").text().as_llong(0)});
         }
@@ -71,6 +92,7 @@ void product_info_parser::parse_data(const std::vector<std::uint8_t>& data) {
     product_read.arm64 = has_master_file(doc) && has_arm64_os(doc);
 
     std::vector<std::uint8_t> raw = data;
+    commands_logged_.clear();
     doc_ = std::move(doc);
     raw_ = std::move(raw);
     files_ = std::move(files);
@@ -79,8 +101,19 @@ void product_info_parser::parse_data(const std::vector<std::uint8_t>& data) {
 
 pugi::xml_node product_info_parser::get_setup_commands() const {
     pugi::xml_node chosen;
+    std::size_t number = 0;
     xml::each_along(doc_, {L"product-info", L"setup-commands"}, [&](pugi::xml_node candidate) {
-        if (!check_conditions(candidate)) return true;
+        const judgement j = judge(candidate);
+        const std::wstring line =
+            text::format(L"Setup commands %u (executable '%s'): %s", static_cast<std::uint32_t>(number + 1),
+                         candidate.attribute(L"executable").as_string(L"veltro.exe"), verdict_text(j));
+        if (commands_logged_.size() <= number) commands_logged_.resize(number + 1);
+        if (commands_logged_[number] != line) {
+            QZR_LOG_DEBUG(L"%s", line);
+            commands_logged_[number] = line;
+        }
+        ++number;
+        if (!j.applies) return true;
         chosen = candidate;
         return false;
     });
@@ -89,17 +122,23 @@ pugi::xml_node product_info_parser::get_setup_commands() const {
     return pugi::xml_node();
 }
 
-bool product_info_parser::check_conditions(const pugi::xml_node& node) const {
+product_info_parser::judgement product_info_parser::judge(const pugi::xml_node& node) const {
     try {
         const auto context = create_context();
-        rc::condition_root first;
-        first.load(node.child(L"conditions"), *context);
-        if (!first.evaluate(*context)) return false;
-        rc::condition_root second;
-        second.load(node.child(L"conditions2"), *context);
-        return second.evaluate(*context);
-    } catch (const qzr::exceptions::error&) {
-        return false;
+        bool any = false;
+        for (const wchar_t* name : {L"conditions", L"conditions2"}) {
+            const pugi::xml_node element = node.child(name);
+            any = any || element;
+            rc::condition_root root;
+            root.load(element, *context);
+            const auto v = root.explain(*context);
+            if (v.result) continue;
+            return {false, v.decided_by ? describe(v.decided_by) + L" in " + name
+                                        : L"<" + std::wstring(name) + L" default=\"false\">"};
+        }
+        return {true, any ? L"every condition holds" : L"no conditions"};
+    } catch (const qzr::exceptions::error& e) {
+        return {false, utf::from_utf8(e.what())};
     }
 }
 

@@ -66,7 +66,14 @@ public:
     std::unique_ptr<repository::conditions::basic_context> create_context() const override;
 
     // Whether an element applies: its "conditions", then "conditions2".
-    bool check_conditions(const pugi::xml_node& node) const;
+    bool check_conditions(const pugi::xml_node& node) const { return judge(node).applies; }
+
+    // The same, with the rule that decided, for the log.
+    struct judgement {
+        bool applies = false;
+        std::wstring rule;
+    };
+    judgement judge(const pugi::xml_node& node) const;
 
 private:
     const sfx_data_holder& context_;
@@ -75,6 +82,9 @@ private:
     std::vector<file_info> files_;
     product_info product_;
     std::vector<std::uint8_t> raw_;
+    // The decision last logged per setup-commands element: it is asked for
+    // each placed file, and logged again only when it changes.
+    mutable std::vector<std::wstring> commands_logged_;
 };
 
 }  // namespace qzr::sfx

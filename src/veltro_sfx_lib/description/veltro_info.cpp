@@ -5,6 +5,7 @@
 #include "framework/errors.hpp"
 #include "framework/file_writer.hpp"
 #include "framework/utf.hpp"
+#include "framework/xml_path.hpp"
 
 namespace qzr::sfx {
 
@@ -33,17 +34,9 @@ void veltro_info::add_attribute(const pugi::xml_attribute& attribute) {
     doc_.document_element().append_copy(attribute);
 }
 
-namespace {
-// Collects the saved document without going through iostreams.
-struct string_writer final : pugi::xml_writer {
-    std::string text;
-    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
-};
-}  // namespace
-
 std::string veltro_info::to_string() const {
     std::lock_guard<std::mutex> guard(lock_);
-    string_writer out;
+    xml::string_writer out;
     doc_.save(out, L"\t", pugi::format_default, pugi::encoding_utf8);
     return std::move(out.text);
 }
