@@ -139,11 +139,15 @@ TEST_F(ManifestBuild, SignedDocumentsAndAReproducibleInstaller) {
 }
 
 TEST_F(ManifestBuild, PublishesARepositoryTheStubAccepts) {
-    const result r = build(base_manifest, "--out out --publish repo");
+    const result r = build(replaced(base_manifest, "[repository]\n", "[repository]\npinned = true\n"),
+                           "--out out --publish repo");
     ASSERT_EQ(r.status, 0) << r.output;
     const result v = sh(repo_tool + " verify " + at("repo"));
     EXPECT_EQ(v.status, 0) << v.output;
     EXPECT_TRUE(exists(at("repo/defs/demo/release.xml.lzma")));
+    EXPECT_TRUE(read_file(at("repo/defs/demo/2/1/0/7/release.xml.lzma")) ==
+                read_file(at("repo/defs/demo/release.xml.lzma")))
+        << "[repository] pinned publishes the document for /noupdate too";
     const std::string arm_sha = sh("sha256sum " + at("data/arm64.dat") + " | cut -c1-64").output.substr(0, 64);
     EXPECT_TRUE(exists(at("repo/universe/" + arm_sha.substr(0, 4) + "/" + arm_sha.substr(4, 4) + "/" +
                           arm_sha.substr(8, 4) + "/" + arm_sha + ".lzma")));
@@ -179,24 +183,51 @@ TEST_F(ManifestBuild, MistakesNameFileLineAndKeyAndWriteNothing) {
          "demo.toml:28: setup-files[2].conditions: os: unknown attribute 'platfrom'"},
         {"base-url = \"https://downloads.example.test/demo\"", "",
          "demo.toml:33: setup-files[2].file[1].payload: \"none\" needs [repository] base-url"},
+        // Values the stub would read otherwise than written, or never match.
+        {"<os platform=\"arm64\"/>", "<os platform=\"amd64\"/>",
+         "demo.toml:28: setup-files[2].conditions: os: platform=\"amd64\": not a platform the stub knows (x86, x64, "
+         "arm64)"},
+        {"<os platform=\"arm64\"/>", "<not-os-at-least major=\"ten\"/>",
+         "setup-files[2].conditions: not-os-at-least: major=\"ten\": not a number"},
+        {"<os platform=\"arm64\"/>", "<os build=\"99999999999\"/>", "os: build=\"99999999999\": out of range"},
+        {"<os platform=\"arm64\"/>", "<file path=\"C:\\x\" exists=\"yes\"/>",
+         "file: exists=\"yes\": must be true or false"},
+        {"<os platform=\"arm64\"/>", "<less-than left=\"2.0.x\" right=\"%VELTRO_IS_SFX%\" type=\"Version\"/>",
+         "less-than: left=\"2.0.x\": not a version"},
+        {"<os platform=\"arm64\"/>", "<equals left=\"1.2\" right=\"1.10\" type=\"versoin\"/>",
+         "equals: type=\"versoin\": not a type the stub knows"},
+        {"<os platform=\"arm64\"/>", "<brand name=\"odrano\"/>", "brand: name=\"odrano\": not a brand a rule can name"},
+        {"version = \"2.1.0.7\"", "version = \"2.1\"",
+         "demo.toml:4: product.version: \"2.1\" is not four numbers of 0 to 65535 separated by dots"},
+        // What only publishing refused once.
+        {"name = \"demo\"", "name = \"Orchid Notes\"",
+         "demo.toml:2: product.name: \"Orchid Notes\" holds ' ': the stub puts the name into the URL unescaped"},
+        {"[repository]\n", "[repository]\nmodule = \"data/setup.dat\"\n", "data/setup.dat: is not a PE image"},
+        {"[installer]\n", "[installer]\nkey = \"" QZR_SOURCE_DIR "/keys/dev/k6.pem\"\n",
+         "veltro-pack: the signing key does not verify with key set 7"},
     };
-    for (const auto& m : mistakes) {
-        sh("rm -rf '" + at("out") + "' '" + at("repo") + "'");
-        const result r = build(replaced(base_manifest, m.from, m.to), "--out out --publish repo");
-        EXPECT_EQ(r.status, 3) << m.expected;
-        EXPECT_NE(r.output.find(m.expected), std::string::npos) << "expected: " << m.expected << "\ngot: " << r.output;
-        EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
-        EXPECT_FALSE(exists(at("out"))) << m.expected;
-        EXPECT_FALSE(exists(at("repo"))) << m.expected;
-    }
+    // build --check refuses exactly what build refuses.
+    for (const auto& m : mistakes)
+        for (const char* how : {"", " --check"}) {
+            sh("rm -rf '" + at("out") + "' '" + at("repo") + "'");
+            const result r =
+                build(replaced(base_manifest, m.from, m.to), std::string("--out out --publish repo") + how);
+            EXPECT_EQ(r.status, 3) << m.expected << how;
+            EXPECT_NE(r.output.find(m.expected), std::string::npos)
+                << "expected: " << m.expected << how << "\ngot: " << r.output;
+            EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+            EXPECT_FALSE(exists(at("out"))) << m.expected;
+            EXPECT_FALSE(exists(at("repo"))) << m.expected;
+        }
 
-    sh("rm -rf '" + at("out") + "' '" + at("repo") + "'");
-    // A stub that is not a bare image is found only while building: still
-    // nothing is written.
+    // A stub that is not a bare image: still nothing is written.
     write_file(at("stub.exe"), read_file(at("stub.exe")) + "trailing");
-    const result r = build(base_manifest, "--out out --publish repo");
-    EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.output.find("bytes follow the last section"), std::string::npos) << r.output;
-    EXPECT_FALSE(exists(at("out")));
-    EXPECT_FALSE(exists(at("repo")));
+    for (const char* how : {"", " --check"}) {
+        sh("rm -rf '" + at("out") + "' '" + at("repo") + "'");
+        const result r = build(base_manifest, std::string("--out out --publish repo") + how);
+        EXPECT_EQ(r.status, 3) << how;
+        EXPECT_NE(r.output.find("bytes follow the last section"), std::string::npos) << r.output;
+        EXPECT_FALSE(exists(at("out")));
+        EXPECT_FALSE(exists(at("repo")));
+    }
 }

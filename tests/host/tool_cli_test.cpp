@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../support/host_shell.hpp"
+#include "../support/pe_image.hpp"
 
 using namespace qzr;
 
@@ -59,7 +60,7 @@ TEST(ToolCommandLine, HelpListsEveryOptionOfEveryCommand) {
         {packer, "extract", {"FILE", "--out", "--alias", "--sha", "--all"}},
         {repo_tool, "publish",
          {"--out", "--product", "--channel", "--product-info", "--module", "--file", "--dir", "--key", "--sig-version",
-          "--key-set", "--timestamp", "--level"}},
+          "--key-set", "--pinned", "--timestamp", "--level"}},
         {repo_tool, "verify", {"DIR", "--key-set"}},
     };
     for (const auto& c : commands) {
@@ -140,5 +141,57 @@ TEST(ToolCommandLine, ExitStatusTellsAFailedCheckFromAnUnusableInput) {
     EXPECT_NE(key.output.find("bad.pem"), std::string::npos) << key.output;
     EXPECT_FALSE(test::exists(dir + "/signed"));
     EXPECT_EQ(sh(repo_tool + " verify " + dir + "/no-tree").status, 3);
+    sh("rm -rf '" + dir + "'");
+}
+
+// What a development key signs, anyone can forge: every command that signs
+// with one says so, whatever its file is called, and a release build refuses
+// it. A key of one's own signs without a word.
+TEST(ToolCommandLine, DevelopmentKeysAreNamedAndRefusedForARelease) {
+    char tmpl[] = "/tmp/qzr-devkey-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    const std::string doc = dir + "/doc.xml", stub = dir + "/stub.exe", manifest = dir + "/release.toml";
+    write_file(doc, "<product-info><name>demo</name><version>1.0.0.0</version></product-info>\n");
+    const auto image = test::make_pe({});
+    write_file(stub, std::string(image.begin(), image.end()));
+    write_file(manifest, "[product]\nname = \"demo\"\nchannel = \"release\"\nversion = \"1.0.0.0\"\n\n"
+                         "[installer]\nstub = \"stub.exe\"\n\n[[setup-files]]\n\n[[setup-files.file]]\n"
+                         "source = \"stub.exe\"\nname = \"veltro.exe\"\n");
+    ASSERT_EQ(sh("cp " + keys + "/k5.pem " + dir + "/renamed.pem && openssl genpkey -paramfile " + keys +
+                 "/domain-a.pem -out " + dir + "/own.pem")
+                  .status,
+              0);
+    const std::string signing[] = {
+        packer + " sign-xml " + doc + " " + dir + "/signed.xml",
+        packer + " sign-file " + doc + " " + dir + "/signed.bin",
+        packer + " pack --stub " + stub + " --out " + dir + "/packed.exe --file " + doc,
+        packer + " build " + manifest + " --out " + dir + "/out",
+        repo_tool + " publish --out " + dir + "/repo --product demo --channel release --product-info " + doc,
+    };
+    for (const auto& command : signing) {
+        const result by_default = stderr_of("env -u VELTRO_PACK_KEY " + command);
+        EXPECT_EQ(by_default.status, 0) << command << "\n" << by_default.output;
+        EXPECT_NE(by_default.output.find(": warning: " + keys + "/k4.pem is the development key keys/dev/k4.pem: "
+                                         "anyone can sign with it"),
+                  std::string::npos)
+            << command << "\n" << by_default.output;
+        const result renamed = stderr_of(command + " --key " + dir + "/renamed.pem");
+        EXPECT_NE(renamed.output.find("renamed.pem is the development key keys/dev/k5.pem"), std::string::npos)
+            << command << "\n" << renamed.output;
+        EXPECT_EQ(stderr_of(command + " --key " + dir + "/own.pem").output.find("warning"), std::string::npos)
+            << command;
+    }
+
+    const result release = stderr_of(packer + " build " + manifest + " --out " + dir + "/rel --release");
+    EXPECT_EQ(release.status, 3);
+    EXPECT_EQ(lines_of(release.output).size(), 1u) << release.output;
+    EXPECT_NE(release.output.find("k4.pem is the development key keys/dev/k4.pem: a release is signed with a key "
+                                  "of your own"),
+              std::string::npos)
+        << release.output;
+    EXPECT_FALSE(test::exists(dir + "/rel"));
+    EXPECT_EQ(sh(packer + " build " + manifest + " --check --release --key " + dir + "/renamed.pem").status, 3);
+    const result own = sh(packer + " build " + manifest + " --out " + dir + "/rel --release --key " + dir + "/own.pem");
+    EXPECT_EQ(own.status, 0) << own.output;
     sh("rm -rf '" + dir + "'");
 }

@@ -88,7 +88,8 @@ protected:
 
     static std::string product_info(const std::vector<std::pair<std::string, std::string>>& files,
                                      const std::string& size_override = "") {
-        std::string doc = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<product-info>\n  <name>Demo</name>\n";
+        std::string doc = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<product-info>\n  <name>Demo</name>\n"
+                          "  <version>1.2.3.4</version>\n";
         for (const auto& [name, content] : files)
             doc += "  <setup-files><file><name>" + name + "</name><sha-256>" + sha_of(content) +
                    "</sha-256><size>" + (size_override.empty() ? std::to_string(content.size()) : size_override) +
@@ -108,15 +109,21 @@ protected:
 }  // namespace
 
 TEST_F(Repository, PublishedObjectsPassTheStubsChecks) {
-    const result r = publish("repo");
+    // With the copy a stub started with /noupdate asks for: the channel
+    // pinned to the document's version.
+    const result r = publish("repo", "--pinned");
     ASSERT_EQ(r.status, 0) << r.output;
     const std::string layout = sh("cd " + at("repo") + " && find . -type f | sort").output;
-    EXPECT_EQ(layout, "./defs/demo/stable.xml.lzma\n./dll/demo/x86/veltro_mod.dll.lzma\n./" +
+    EXPECT_EQ(layout, "./defs/demo/1/2/3/4/stable.xml.lzma\n./defs/demo/stable.xml.lzma\n"
+                      "./dll/demo/x86/veltro_mod.dll.lzma\n./" +
                           std::min(object_of(sha_of(setup)), object_of(sha_of(payload))) + "\n./" +
                           std::max(object_of(sha_of(setup)), object_of(sha_of(payload))) + "\n");
+    EXPECT_TRUE(read_file(at("repo/defs/demo/1/2/3/4/stable.xml.lzma")) ==
+                read_file(at("repo/defs/demo/stable.xml.lzma")))
+        << "the pinned copy is the channel's document";
     const result v = verify("repo");
     EXPECT_EQ(v.status, 0) << v.output;
-    EXPECT_NE(v.output.find("clean with key set 7: 2 setup files, 1 product-info documents, 1 modules"),
+    EXPECT_NE(v.output.find("clean with key set 7: 2 setup files, 2 product-info documents, 1 modules"),
               std::string::npos);
 
     for (const std::string* content : {&setup, &payload}) {
@@ -245,6 +252,17 @@ TEST_F(Repository, RefusesWhatTheStubWouldRejectAndWritesNothing) {
     EXPECT_NE(r.output.find("is not a SHA-256 digest in lowercase hex"), std::string::npos);
     EXPECT_NE(r.output.find("setup file extra.bin: no given file has SHA-256 " + sha_of("not given")),
               std::string::npos);
+    EXPECT_FALSE(exists(at("repo")));
+
+    // A pinned channel needs a version to name its folders by.
+    std::string unversioned = info_text;
+    unversioned.erase(unversioned.find("  <version>"), std::string("  <version>1.2.3.4</version>\n").size());
+    write_file(at("unversioned.xml"), unversioned);
+    r = publish("repo", "--pinned", "unversioned.xml");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.output.find("unversioned.xml: gives no version, which names the pinned channel's folders"),
+              std::string::npos)
+        << r.output;
     EXPECT_FALSE(exists(at("repo")));
 
     // A key the stub does not accept for downloads.

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <iterator>
+
+#include "development_keys.hpp"
+#include "openssl_signer.hpp"
 
 #ifndef QZR_DEFAULT_KEY
 #define QZR_DEFAULT_KEY "keys/dev/k4.pem"
@@ -41,6 +45,20 @@ std::string key_path(const std::string& given) {
     if (!given.empty()) return given;
     if (const char* env = std::getenv("VELTRO_PACK_KEY")) return env;
     return QZR_DEFAULT_KEY;
+}
+
+signing_key open_key(const std::string& path, bool release) {
+    signing_key key{path, openssl_signer(path), development_key_of(path)};
+    if (release && !key.development.empty())
+        throw std::runtime_error(path + " is the development key " + key.development +
+                                 ": a release is signed with a key of your own (see docs/keys.md)");
+    return key;
+}
+
+void warn_if_development(const signing_key& key, const std::string& tool) {
+    if (key.development.empty()) return;
+    std::cerr << tool << ": warning: " << key.path << " is the development key " << key.development
+              << ": anyone can sign with it, so ship nothing it signs\n";
 }
 
 std::uint64_t parse_number(const std::string& text, const char* what) {

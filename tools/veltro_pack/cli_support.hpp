@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "signature_writer.hpp"
+
 namespace qzr::pack {
 
 // A mistake in the command line: the tool names it and exits with 2.
@@ -24,6 +26,21 @@ void write_file(const std::string& path, std::span<const std::uint8_t> data);
 // The key named on the command line, else $VELTRO_PACK_KEY, else the
 // development key the tool was built with.
 std::string key_path(const std::string& given);
+
+// A private key to sign with, and whether it is a development key (see
+// development_keys.hpp): then anything it signs can be forged by anyone.
+struct signing_key {
+    std::string path;
+    digest_signer sign;
+    std::string development;  // "keys/dev/k4.pem", or "" for a key of one's own
+};
+
+// Reads the key at path; a development key is refused when release is set.
+signing_key open_key(const std::string& path, bool release);
+
+// For every command that signs: a warning on standard error, under the tool's
+// name, when the key is a development key.
+void warn_if_development(const signing_key& key, const std::string& tool);
 
 // A whole decimal number; a usage error naming what for anything else.
 std::uint64_t parse_number(const std::string& text, const char* what);

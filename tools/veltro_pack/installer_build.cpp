@@ -139,6 +139,41 @@ fs::path stub_of(const manifest& m, const build_options& options) {
     return m.stub;
 }
 
+// The bare stub: nothing may follow its last section, where the payload goes.
+std::vector<std::uint8_t> read_stub(const manifest& m, const build_options& options) {
+    const fs::path stub = stub_of(m, options);
+    std::vector<std::uint8_t> image = read_file(stub.string());
+    const std::uint64_t end = image_end(image);
+    if (end != image.size())
+        throw std::runtime_error(stub.string() + ": " + std::to_string(image.size() - end) +
+                                 " bytes follow the last section (not a bare stub)");
+    return image;
+}
+
+fs::path repository_of(const manifest& m, const build_options& options) {
+    const fs::path repository = options.no_publish ? fs::path() : options.publish.value_or(m.publish);
+    if (!repository.empty() && m.base_url.empty())
+        throw std::runtime_error(m.file.string() + ": publishing a repository needs [repository] base-url");
+    return repository;
+}
+
+repo::publish_request publish_request_of(const manifest& m, const build_options& options, const fs::path& repository,
+                                         const fs::path& document, const digest_signer& sign) {
+    repo::publish_request request;
+    request.out = repository;
+    request.product = m.product;
+    request.channel = m.channel;
+    request.product_info = document.string();
+    request.module = m.module.string();
+    for (const auto& g : m.groups)
+        for (const auto& f : g.files) request.files.push_back(f.source.string());
+    request.sign = sign;
+    request.version = m.signature_version;
+    request.timestamp = m.timestamp ? m.timestamp : options.timestamp;
+    request.pinned = m.pinned;
+    return request;
+}
+
 // A scratch folder removed with everything in it when the build ends.
 struct scratch {
     fs::path dir;
@@ -165,12 +200,7 @@ built_installer make_installer(const manifest& m, const build_options& options, 
     out.sfx_info = sfx_info(m);
     append_text_signature(out.sfx_info, m.signature_version, sign);
 
-    const fs::path stub = stub_of(m, options);
-    out.image = read_file(stub.string());
-    const std::uint64_t end = image_end(out.image);
-    if (end != out.image.size())
-        throw std::runtime_error(stub.string() + ": " + std::to_string(out.image.size() - end) +
-                                 " bytes follow the last section (not a bare stub)");
+    out.image = read_stub(m, options);
     const std::uint64_t now = m.timestamp ? *m.timestamp : options.timestamp.value_or(0);
     const auto document_entry = [&](const std::string& alias, const std::string& text) {
         entry_header h;
@@ -215,6 +245,24 @@ built_installer make_installer(const manifest& m, const build_options& options, 
     return out;
 }
 
+void check_build(const manifest& m, const build_options& options, const digest_signer& sign) {
+    if (options.web && m.base_url.empty())
+        throw std::runtime_error(m.file.string() + ": a web installer needs [repository] base-url");
+    const fs::path repository = repository_of(m, options);
+    read_stub(m, options);
+    if (repository.empty()) return;
+    // What publishing refuses, asked of the publisher itself with the
+    // document the build would publish.
+    std::string document = product_info(m, load_sources(m, options));
+    append_text_signature(document, m.signature_version, sign);
+    scratch temp;
+    const fs::path path = temp.dir / "product-info.xml";
+    write_file(path.string(), std::span(reinterpret_cast<const std::uint8_t*>(document.data()), document.size()));
+    auto request = publish_request_of(m, options, repository, path, sign);
+    request.check_only = true;
+    repo::publish(request);
+}
+
 build_report build(const manifest& m, const build_options& options, const digest_signer& sign) {
     const built_installer made = make_installer(m, options, sign);
     build_report report;
@@ -225,26 +273,13 @@ build_report build(const manifest& m, const build_options& options, const digest
     report.payload_files = made.payload_files;
     report.image_size = made.image.size();
 
-    const fs::path repository = options.no_publish ? fs::path() : options.publish.value_or(m.publish);
+    const fs::path repository = repository_of(m, options);
     if (!repository.empty()) {
-        if (m.base_url.empty())
-            throw std::runtime_error(m.file.string() + ": publishing a repository needs [repository] base-url");
         scratch temp;
         const fs::path document = temp.dir / "product-info.xml";
         write_file(document.string(), std::span(reinterpret_cast<const std::uint8_t*>(made.product_info.data()),
                                                 made.product_info.size()));
-        repo::publish_request request;
-        request.out = repository;
-        request.product = m.product;
-        request.channel = m.channel;
-        request.product_info = document.string();
-        request.module = m.module.string();
-        for (const auto& g : m.groups)
-            for (const auto& f : g.files) request.files.push_back(f.source.string());
-        request.sign = sign;
-        request.version = m.signature_version;
-        request.timestamp = m.timestamp ? m.timestamp : options.timestamp;
-        const auto result = repo::publish(request);
+        const auto result = repo::publish(publish_request_of(m, options, repository, document, sign));
         report.repository = repository;
         report.published = result.written;
     }

@@ -44,7 +44,15 @@ struct build_report {
     std::size_t image_size = 0;
 };
 
+// Every check of build that needs no compressing and writes nothing: what
+// the manifest names and the options add (the stub, a web installer's or a
+// repository's base URL, everything publishing refuses). Raises what build
+// would raise. `build --check` runs this.
+void check_build(const manifest& m, const build_options& options, const digest_signer& sign);
+
 // make_installer, then the repository (when asked), then the three files.
+// Run check_build first: it refuses at once what this would refuse only
+// after compressing every setup file.
 build_report build(const manifest& m, const build_options& options, const digest_signer& sign);
 
 }  // namespace qzr::pack

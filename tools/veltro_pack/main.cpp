@@ -17,7 +17,6 @@
 #include "installer_build.hpp"
 #include "manifest.hpp"
 #include "tool_cli.hpp"
-#include "openssl_signer.hpp"
 #include "payload_writer.hpp"
 #include "signature_writer.hpp"
 #include "veltro_sfx_lib/payload/payload_index.hpp"
@@ -33,8 +32,11 @@ namespace {
 using namespace qzr;
 using bytes = std::vector<std::uint8_t>;
 
+const char* const tool_name = "veltro-pack";
+
 const char* const key_note =
-    "The default key is " QZR_DEFAULT_KEY " (or $VELTRO_PACK_KEY); signatures are version 3 unless asked.\n";
+    "The default key is " QZR_DEFAULT_KEY " (or $VELTRO_PACK_KEY); signatures are version 3 unless asked.\n"
+    "Signing with a development key (one of keys/dev) prints a warning; build --release refuses one.\n";
 
 using pack::key_path;
 using pack::parse_number;
@@ -124,7 +126,9 @@ int pack_command(const pack_request& r) {
         else pack::append_entry(image, h, content);
     }
     pack::append_end_entry(image);
-    pack::append_binary_signature(image, r.version, pack::openssl_signer(key_path(r.key)), true);
+    const auto key = pack::open_key(key_path(r.key), false);
+    pack::warn_if_development(key, tool_name);
+    pack::append_binary_signature(image, r.version, key.sign, true);
     write_file(r.out, image);
     std::cout << r.out << ": " << r.entries.size() << " entries, " << image.size() << " bytes, signature version "
               << r.version << "\n";
@@ -163,22 +167,26 @@ void add_pack(pack::tool& tool) {
 struct build_request {
     std::string manifest, key;
     bool check_only = false;
+    bool release = false;
     pack::build_options options;
 };
 
 int build_command(build_request& r) {
     const pack::manifest m = pack::read_manifest(r.manifest);
-    if (r.check_only) {
-        std::cout << r.manifest << ": ok\n";
-        return 0;
-    }
     r.options.timestamp = pack::source_date_epoch();
     // --key, else $VELTRO_PACK_KEY (how a build machine hands over its
     // secret without touching the manifest), else the manifest's key, else
     // the development key.
     std::string key = r.key;
     if (key.empty() && !std::getenv("VELTRO_PACK_KEY")) key = m.key.string();
-    const auto report = pack::build(m, r.options, pack::openssl_signer(key_path(key)));
+    const auto signing = pack::open_key(key_path(key), r.release);
+    pack::check_build(m, r.options, signing.sign);
+    if (r.check_only) {
+        std::cout << r.manifest << ": ok\n";
+        return 0;
+    }
+    pack::warn_if_development(signing, tool_name);
+    const auto report = pack::build(m, r.options, signing.sign);
     std::cout << report.installer.string() << ": " << report.payload_files << " setup files in the payload, "
               << report.image_size << " bytes\n"
               << report.sfx_info.string() << "\n"
@@ -211,7 +219,8 @@ void add_build(pack::tool& tool) {
     c.add_option("--key", r->key, "PEM private key to sign with (instead of [installer] key)")->type_name("PEM");
     c.add_flag_callback("--web", [r] { r->options.web = true; },
                         "a web installer: every setup file comes from the repository");
-    c.add_flag("--check", r->check_only, "only read and check the manifest; write nothing");
+    c.add_flag("--check", r->check_only, "run every check of the build, and write nothing");
+    c.add_flag("--release", r->release, "refuse to sign with a development key");
 }
 
 struct sign_request {
@@ -221,7 +230,9 @@ struct sign_request {
 };
 
 int sign(const sign_request& r, bool xml) {
-    const auto signer = pack::openssl_signer(key_path(r.key));
+    const auto key = pack::open_key(key_path(r.key), false);
+    pack::warn_if_development(key, tool_name);
+    const auto& signer = key.sign;
     const bytes content = read_file(r.in);
     if (xml) {
         std::string text(content.begin(), content.end());
@@ -379,7 +390,7 @@ void add_list_and_extract(pack::tool& tool) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    pack::tool tool("veltro-pack", "Builds, signs, checks and unpacks self-extractors.", key_note);
+    pack::tool tool(tool_name, "Builds, signs, checks and unpacks self-extractors.", key_note);
     add_build(tool);
     add_pack(tool);
     add_sign(tool, true);

@@ -16,6 +16,7 @@
 #include "repository/conditions/condition_kinds.hpp"
 #include "repository/conditions/host_facts.hpp"
 #include "repository/light_expander.hpp"
+#include "repository_layout.hpp"
 #include "veltro_sfx_lib/ui/sfx_languages.hpp"
 
 namespace qzr::pack {
@@ -173,8 +174,9 @@ public:
                 if (child.attribute(L"unsupported")) continue;
                 throw;
             }
-            condition->load(child, context);
             const std::wstring plain = name.rfind(L"not-", 0) == 0 ? name.substr(4) : name;
+            check_values(child, plain);
+            condition->load(child, context);
             if (plain == L"and" || plain == L"or" || plain == L"not") {
                 check_children(child, context);
                 continue;
@@ -201,6 +203,109 @@ public:
         if ((plain == L"and" || plain == L"or") && count == 0)
             throw std::runtime_error(utf::to_utf8(name) + " holds no rule");
         if (plain == L"not" && count != 1) throw std::runtime_error(utf::to_utf8(name) + " must hold exactly one rule");
+    }
+
+    // What a rule reads from an attribute, when it is more than text.
+    enum class value { number, boolean, platform, product_type, file_type, compare_type, brand };
+
+    static std::optional<value> value_of(std::wstring_view rule, std::wstring_view attribute) {
+        const bool os = rule == L"os" || rule == L"os-at-least" || rule == L"os-at-most";
+        if (os && (attribute == L"major" || attribute == L"minor" || attribute == L"sp" || attribute == L"build"))
+            return value::number;
+        if ((rule == L"boolean" && attribute == L"value") ||
+            (rule == L"file" && (attribute == L"exists" || attribute == L"empty")))
+            return value::boolean;
+        if (rule == L"os" && attribute == L"platform") return value::platform;
+        if (rule == L"os" && attribute == L"type") return value::product_type;
+        if (rule == L"file" && attribute == L"type") return value::file_type;
+        if ((rule == L"equals" || rule == L"less-than" || rule == L"greater-than") && attribute == L"type")
+            return value::compare_type;
+        if (rule == L"brand" && attribute == L"name") return value::brand;
+        return std::nullopt;
+    }
+
+    // The words of a table, each once: "x86, x64, arm64".
+    template <class Table>
+    static std::string listed(const Table& table) {
+        std::vector<std::wstring> seen;
+        std::string text;
+        for (const auto& w : table) {
+            if (std::find(seen.begin(), seen.end(), w.text) != seen.end()) continue;
+            seen.emplace_back(w.text);
+            text += (text.empty() ? "" : ", ") + utf::to_utf8(w.text);
+        }
+        return text;
+    }
+
+    template <class Table>
+    static bool known(const Table& table, const std::wstring& text) {
+        return std::any_of(std::begin(table), std::end(table),
+                           [&](const auto& w) { return utf::iequals(text, w.text); });
+    }
+
+    // Why the stub would not read an attribute's value as written, or "".
+    static std::string value_problem(const pugi::xml_node& node, const pugi::xml_attribute& a, value kind) {
+        const std::wstring text = a.value();
+        switch (kind) {
+            case value::number:
+                try {
+                    if (!rc::attributes::read_int32(node, a.name())) return "not a number";
+                } catch (const rc::narrowing_error&) {
+                    return "out of range (-2147483648 to 2147483647)";
+                }
+                return "";
+            case value::boolean:
+                return rc::attributes::read_bool(node, a.name()) ? "" : "must be true or false";
+            case value::platform:
+                return known(rc::words::platforms, text)
+                           ? ""
+                           : "not a platform the stub knows (" + listed(rc::words::platforms) + ")";
+            case value::product_type:
+                return known(rc::words::product_types, text)
+                           ? ""
+                           : "not an OS type the stub knows (" + listed(rc::words::product_types) + ")";
+            case value::file_type:
+                return utf::iequals(text, rc::words::file_type) || utf::iequals(text, rc::words::device_type)
+                           ? ""
+                           : "not a type the stub knows (" + utf::to_utf8(rc::words::file_type) + ", " +
+                                 utf::to_utf8(rc::words::device_type) + ")";
+            case value::compare_type:
+                return utf::iequals(text, rc::words::version_type)
+                           ? ""
+                           : "not a type the stub knows (only " + utf::to_utf8(rc::words::version_type) +
+                                 "; without type, numbers compare as numbers and the rest as text)";
+            case value::brand:
+                return known(rc::words::brands, text)
+                           ? ""
+                           : "not a brand a rule can name (" + listed(rc::words::brands) + ")";
+        }
+        return "";
+    }
+
+    // Every value a rule reads, read as the stub reads it: a number it cannot
+    // read or a word it does not know would quietly make the rule fail or
+    // hold nowhere on every machine.
+    static void check_values(const pugi::xml_node& node, const std::wstring& rule) {
+        const auto fail = [&](const pugi::xml_attribute& a, const std::string& why) {
+            throw std::runtime_error(utf::to_utf8(node.name()) + ": " + utf::to_utf8(a.name()) + "=\"" +
+                                     utf::to_utf8(a.value()) + "\": " + why);
+        };
+        for (const pugi::xml_attribute a : node.attributes())
+            if (const auto kind = value_of(rule, a.name()))
+                if (const std::string why = value_problem(node, a, *kind); !why.empty()) fail(a, why);
+        // Versions are compared part by part; a variable is only known on
+        // the user's machine.
+        const pugi::xml_attribute type = node.attribute(L"type");
+        if (value_of(rule, L"type") != value::compare_type || !type ||
+            !utf::iequals(type.value(), rc::words::version_type))
+            return;
+        for (const wchar_t* side : {L"left", L"right"}) {
+            const pugi::xml_attribute a = node.attribute(side);
+            const std::wstring_view text = a.value();
+            const bool variable = text.size() >= 2 && text.front() == L'%' && text.back() == L'%';
+            if (a && !variable && !rc::attributes::is_plain_version(text))
+                fail(a, "not a version (one to four numbers of 0 to 65535, separated by dots)");
+        }
     }
 
     carriage read_carriage(const toml::table& t, const std::string& prefix) const {
@@ -329,9 +434,15 @@ manifest read_manifest(const fs::path& file) {
     m.product = *r.text(*product, "name", "product", true);
     m.channel = *r.text(*product, "channel", "product", true);
     m.version = *r.text(*product, "version", "product", true);
-    for (const std::string* part : {&m.product, &m.channel})
-        if (part->find_first_of("/\\") != std::string::npos)
-            r.fail(product->source(), "product", "name and channel must not hold '/' or '\\': they name repository paths");
+    // The stub puts the name and the channel into repository URLs as they
+    // are, and the version too under /noupdate.
+    for (const auto& [key, text] : {std::pair{"name", &m.product}, {"channel", &m.channel}})
+        if (const std::string why = repo::name_problem(*text); !why.empty())
+            r.fail(product->get(key)->source(), std::string("product.") + key, "\"" + *text + "\" " + why);
+    if (std::count(m.version.begin(), m.version.end(), '.') != 3 ||
+        !rc::attributes::is_plain_version(utf::from_utf8(m.version)))
+        r.fail(product->get("version")->source(), "product.version",
+               "\"" + m.version + "\" is not four numbers of 0 to 65535 separated by dots, such as 2.1.0.7");
 
     if (const auto* titles = r.table_at(root, "titles", "")) {
         for (const auto& [k, v] : *titles) {
@@ -349,10 +460,11 @@ manifest read_manifest(const fs::path& file) {
         m.clear = r.flag(*params, "clear", "params").value_or(false);
     }
     if (const auto* repository = r.table_at(root, "repository", "")) {
-        r.only(*repository, "repository", {"base-url", "module", "publish"});
+        r.only(*repository, "repository", {"base-url", "module", "publish", "pinned"});
         m.base_url = r.text(*repository, "base-url", "repository").value_or("");
         m.module = r.path(*repository, "module", "repository", true).value_or(fs::path());
         m.publish = r.path(*repository, "publish", "repository", false).value_or(fs::path());
+        m.pinned = r.flag(*repository, "pinned", "repository").value_or(false);
     }
     if (const auto* report = r.table_at(root, "report", "")) {
         r.only(*report, "report", {"url"});

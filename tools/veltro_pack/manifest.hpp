@@ -79,6 +79,7 @@ struct manifest {
     // [repository]
     std::filesystem::path module;   // the compatibility module, or empty
     std::filesystem::path publish;  // repository tree to publish into, or empty
+    bool pinned = false;            // also publish the document for /noupdate, pinned to the version
 };
 
 // Reads and checks a manifest. Raises manifest_error.

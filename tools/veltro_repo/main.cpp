@@ -5,7 +5,6 @@
 #include <string>
 
 #include "cli_support.hpp"
-#include "openssl_signer.hpp"
 #include "repository_publisher.hpp"
 #include "repository_verifier.hpp"
 #include "tool_cli.hpp"
@@ -23,6 +22,8 @@ const char* const layout =
     "                                 among the --file files and the files under --dir\n"
     "  dll/NAME/x86/veltro_mod.dll.lzma   the compatibility module, signed\n"
     "  defs/NAME/CHANNEL.xml.lzma         the product-info, signed as an XML document\n"
+    "  defs/NAME/1/2/3/4/CHANNEL.xml.lzma with --pinned, the same for a stub started with\n"
+    "                                 /noupdate, under the document's version (here 1.2.3.4)\n"
     "A document or module that already carries a signature the stub accepts is kept as it\n"
     "is. The tree is built beside DIR and checked like verify before it is put in place, so\n"
     "a refused run writes nothing; an existing DIR gets the new files, setup files first and\n"
@@ -30,7 +31,8 @@ const char* const layout =
 
 const char* const key_note =
     "The default key is " QZR_DEFAULT_KEY " (or $VELTRO_PACK_KEY); signatures are\n"
-    "version 3 unless asked. Key set 7 (K4, K5) is the one the stub verifies downloads with.\n";
+    "version 3 unless asked. Key set 7 (K4, K5) is the one the stub verifies downloads with.\n"
+    "Signing with a development key (one of keys/dev) prints a warning.\n";
 
 void add_key_set(CLI::App& command, int& key_set) {
     pack::add_number(
@@ -49,7 +51,9 @@ void add_key_set(CLI::App& command, int& key_set) {
 
 int publish_command(repo::publish_request& request, const std::string& key) {
     if (!request.timestamp) request.timestamp = pack::source_date_epoch();
-    request.sign = pack::openssl_signer(pack::key_path(key));
+    const auto signing = pack::open_key(pack::key_path(key), false);
+    pack::warn_if_development(signing, "veltro-repo");
+    request.sign = signing.sign;
     try {
         const auto result = repo::publish(request);
         for (const auto& note : result.notes) std::cerr << "veltro-repo: note: " << note << "\n";
@@ -93,6 +97,8 @@ void add_publish(pack::tool& tool) {
          "signature version (default 3)")
         ->type_name("2|3");
     add_key_set(c, request->key_set);
+    c.add_flag("--pinned", request->pinned,
+               "also publish the document where /noupdate looks: the channel pinned to its version");
     pack::add_number(c, "--timestamp", [request](std::uint64_t t) { request->timestamp = t; },
                      "time of every written file (default: SOURCE_DATE_EPOCH)")
         ->type_name("SECONDS");

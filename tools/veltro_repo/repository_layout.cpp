@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "framework/lzma_codec.hpp"
@@ -17,6 +18,12 @@ std::string object_path(std::string_view digest) {
 
 std::string product_info_path(std::string_view product, std::string_view channel) {
     return "defs/" + std::string(product) + "/" + std::string(channel) + ".xml.lzma";
+}
+
+std::string pinned_product_info_path(std::string_view product, std::string_view version, std::string_view channel) {
+    std::string folders(version);
+    std::replace(folders.begin(), folders.end(), '.', '/');
+    return "defs/" + std::string(product) + "/" + folders + "/" + std::string(channel) + ".xml.lzma";
 }
 
 std::string module_path(std::string_view product) { return "dll/" + std::string(product) + "/x86/veltro_mod.dll.lzma"; }
@@ -41,11 +48,36 @@ std::string name_problem(std::string_view name) {
     return "";
 }
 
-std::vector<listed_file> listed_setup_files(std::span<const std::uint8_t> document) {
-    pugi::xml_document doc;
+std::string version_problem(std::string_view version) {
+    for (std::size_t from = 0;;) {
+        const std::size_t dot = std::min(version.find('.', from), version.size());
+        if (const std::string why = name_problem(version.substr(from, dot - from)); !why.empty())
+            return "part \"" + std::string(version.substr(from, dot - from)) + "\" " + why;
+        if (dot == version.size()) return "";
+        from = dot + 1;
+    }
+}
+
+namespace {
+
+pugi::xml_node product_info_root(pugi::xml_document& doc, std::span<const std::uint8_t> document) {
     const pugi::xml_parse_result parsed = doc.load_buffer(document.data(), document.size());
     if (!parsed) throw std::runtime_error(std::string("does not parse: ") + parsed.description());
-    if (!doc.child(L"product-info")) throw std::runtime_error("has no product-info element");
+    const pugi::xml_node root = doc.child(L"product-info");
+    if (!root) throw std::runtime_error("has no product-info element");
+    return root;
+}
+
+}  // namespace
+
+std::string listed_version(std::span<const std::uint8_t> document) {
+    pugi::xml_document doc;
+    return utf::to_utf8(product_info_root(doc, document).child(L"version").text().get());
+}
+
+std::vector<listed_file> listed_setup_files(std::span<const std::uint8_t> document) {
+    pugi::xml_document doc;
+    product_info_root(doc, document);
     std::vector<listed_file> files;
     for (const pugi::xpath_node group : doc.select_nodes(L"product-info/setup-files"))
         for (const pugi::xpath_node file : group.node().select_nodes(L"file")) {

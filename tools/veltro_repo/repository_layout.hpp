@@ -20,6 +20,10 @@ using bytes = std::vector<std::uint8_t>;
 std::string object_path(std::string_view digest);
 // "defs/<product>/<channel>.xml.lzma"
 std::string product_info_path(std::string_view product, std::string_view channel);
+// "defs/<product>/<version, each '.' a '/'>/<channel>.xml.lzma": where a stub
+// started with /noupdate asks for the channel pinned to the version it
+// carries (1.2.3.4 and release: defs/demo/1/2/3/4/release.xml.lzma).
+std::string pinned_product_info_path(std::string_view product, std::string_view version, std::string_view channel);
 // "dll/<product>/x86/veltro_mod.dll.lzma"
 std::string module_path(std::string_view product);
 
@@ -29,6 +33,14 @@ bool is_digest_text(std::string_view text) noexcept;
 // Why a product or channel name cannot stand in a repository URL and path as
 // the stub writes it (unescaped), or "" when it can.
 std::string name_problem(std::string_view name);
+
+// Why a version cannot name the folders of a pinned channel (every part
+// between the dots must be a name as name_problem allows), or "".
+std::string version_problem(std::string_view version);
+
+// The text of product-info/version, "" without one. Raises std::runtime_error
+// when the document does not parse.
+std::string listed_version(std::span<const std::uint8_t> document);
 
 // A setup file as a product-info document lists it, texts as written (UTF-8).
 struct listed_file {

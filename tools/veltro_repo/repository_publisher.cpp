@@ -127,9 +127,22 @@ publish_result publish(const publish_request& request) {
     if (const auto why = name_problem(request.channel); !why.empty())
         refuse("channel name \"" + request.channel + "\" " + why);
 
+    // A key the stub does not trust would show only in the check of the
+    // built tree, after everything was compressed; one signature tells.
+    try {
+        std::string probe = "<probe/>";
+        pack::append_text_signature(probe, request.version, request.sign);
+        if (!sfx::verify_block(byte_view(probe.data(), probe.size()), request.key_set))
+            refuse("the signing key does not verify with key set " + std::to_string(request.key_set) +
+                   ": the stub would refuse every download (sign with one of its keys)");
+    } catch (const std::exception& e) {
+        refuse(std::string("cannot sign: ") + e.what());
+    }
+
     // The product-info document and what it names.
     bytes document;
     std::vector<listed_file> listed;
+    std::string version;
     signing document_signing = signing::refuse;
     try {
         document = pack::read_file(request.product_info);
@@ -137,6 +150,11 @@ publish_result publish(const publish_request& request) {
         if (std::find(document.begin(), document.end(), 0) != document.end())
             throw std::runtime_error("is not UTF-8 text, which a text signature needs");
         listed = listed_setup_files(document);
+        version = listed_version(document);
+        if (request.pinned && version.empty())
+            throw std::runtime_error("gives no version, which names the pinned channel's folders");
+        if (const auto why = version_problem(version); request.pinned && !why.empty())
+            throw std::runtime_error("version \"" + version + "\" cannot name the pinned channel's folders: " + why);
         std::string why;
         document_signing = signing_of(document, request.key_set, why);
         if (document_signing == signing::refuse) throw std::runtime_error(why);
@@ -219,6 +237,7 @@ publish_result publish(const publish_request& request) {
         objects.emplace(f.sha256, by_digest->path);
     }
     if (!refused.empty()) throw publish_refused(refused);
+    if (request.check_only) return result;
     // Every offered file could be read, so the first ones are the --file ones.
     for (std::size_t i = 0; i < request.files.size(); ++i)
         if (!objects.count(offered[i].digest))
@@ -244,8 +263,13 @@ publish_result publish(const publish_request& request) {
         pack::append_text_signature(text, request.version, request.sign, crlf ? "\r\n" : "\n");
         document.assign(text.begin(), text.end());
     }
+    const bytes container = make_container(document, request.version, request.sign, request.level);
     order.push_back(product_info_path(request.product, request.channel));
-    write_object(stage.path(), order.back(), make_container(document, request.version, request.sign, request.level));
+    write_object(stage.path(), order.back(), container);
+    if (request.pinned) {
+        order.push_back(pinned_product_info_path(request.product, version, request.channel));
+        write_object(stage.path(), order.back(), container);
+    }
 
     // What the stub will check, checked before anything is put in place.
     const tree_report check = verify_tree(stage.path(), request.key_set);

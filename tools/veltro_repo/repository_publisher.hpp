@@ -27,6 +27,10 @@ struct publish_request {
     int key_set = 7;  // what the stub verifies downloads with
     std::uint32_t level = 9;  // LZMA preset of every container
     std::optional<std::uint64_t> timestamp;  // modification time of every written file
+    // Also the copy a stub started with /noupdate fetches: the channel pinned
+    // to the document's version.
+    bool pinned = false;
+    bool check_only = false;  // every check that needs no compressing; nothing built or written
 };
 
 struct publish_result {
@@ -43,7 +47,7 @@ struct publish_refused : std::runtime_error {
     std::vector<std::string> reasons;
 };
 
-// Checks everything before writing; builds the tree beside out, checks it as
+// Checks everything before writing (with check_only, only that); builds the tree beside out, checks it as
 // the verifier does, and only then puts it in place: by renaming the whole
 // tree when out does not exist yet, else file by file, setup files first and
 // the product-info last, so that a reader never meets a document whose

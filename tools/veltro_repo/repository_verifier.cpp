@@ -39,7 +39,10 @@ kind classify(const std::string& relative) {
         const std::string digest = p[4].substr(0, p[4].size() - 5);
         if (is_digest_text(digest) && object_path(digest) == relative) return kind::setup_file;
     }
-    if (p.size() == 3 && p[0] == "defs" && p[2].size() > 9 && ends_with(p[2], ".xml.lzma") && name_problem(p[1]).empty())
+    // defs/NAME/CHANNEL.xml.lzma, or a channel pinned to a version:
+    // defs/NAME/1/2/3/4/CHANNEL.xml.lzma
+    if (p.size() >= 3 && p[0] == "defs" && p.back().size() > 9 && ends_with(p.back(), ".xml.lzma") &&
+        std::all_of(p.begin() + 1, p.end() - 1, [](const std::string& part) { return name_problem(part).empty(); }))
         return kind::document;
     if (p.size() == 4 && p[0] == "dll" && p[2] == "x86" && p[3] == "veltro_mod.dll.lzma" && name_problem(p[1]).empty())
         return kind::module;

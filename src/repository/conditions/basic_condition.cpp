@@ -126,6 +126,45 @@ std::optional<std::int64_t> parse_int64(const std::wstring& text) {
     return static_cast<std::int64_t>(magnitude);
 }
 
+namespace {
+
+struct version_reading {
+    std::array<std::uint16_t, 4> parts{};
+    bool plain = true;  // only digits and dots, every part within 16 bits, all of the text read
+};
+
+version_reading scan_version(std::wstring_view text) {
+    version_reading r;
+    std::size_t i = 0;
+    for (std::size_t part = 0; part < 4; ++part) {
+        const std::size_t start = i;
+        while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+        bool negative = false;
+        if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+        if (i != start) r.plain = false;
+        if (i >= text.size() || text[i] < L'0' || text[i] > L'9') {
+            r.plain = false;
+            break;
+        }
+        std::uint32_t value = 0;
+        for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+            value = value * 10 + static_cast<std::uint32_t>(text[i] - L'0');
+            if (value > 0xffff) r.plain = false;
+        }
+        r.parts[part] = static_cast<std::uint16_t>(negative ? 0u - value : value);
+        if (i >= text.size() || text[i] != L'.') break;
+        ++i;
+    }
+    if (i != text.size()) r.plain = false;
+    return r;
+}
+
+}  // namespace
+
+std::array<std::uint16_t, 4> read_version(std::wstring_view text) { return scan_version(text).parts; }
+
+bool is_plain_version(std::wstring_view text) { return scan_version(text).plain; }
+
 std::optional<std::int32_t> read_int32(const pugi::xml_node& node, const wchar_t* name) {
     const auto text = read_string(node, name);
     if (!text) return std::nullopt;

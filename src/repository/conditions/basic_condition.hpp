@@ -3,12 +3,14 @@
 // "not-" negation), and the context they are evaluated in.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -128,6 +130,13 @@ std::optional<bool> read_bool(const pugi::xml_node& node, const wchar_t* name);
 // absent otherwise; raises narrowing_error outside 32 bits.
 std::optional<std::int32_t> read_int32(const pugi::xml_node& node, const wchar_t* name);
 std::optional<std::int64_t> parse_int64(const std::wstring& text);
+// A version as comparisons read it, "%hu.%hu.%hu.%hu": parts that are
+// missing or cannot be read are 0, blanks and a sign before a part are
+// skipped, and a part wraps at 16 bits.
+std::array<std::uint16_t, 4> read_version(std::wstring_view text);
+// Whether read_version reads text exactly as written: one to four numbers of
+// 0 to 65535 separated by dots, and nothing else.
+bool is_plain_version(std::wstring_view text);
 
 void write(pugi::xml_node node, const wchar_t* name, const std::optional<std::wstring>& value);
 void write(pugi::xml_node node, const wchar_t* name, const std::optional<bool>& value);

@@ -1,7 +1,5 @@
 #include "repository/conditions/condition_kinds.hpp"
 
-#include <array>
-
 #include "framework/errors.hpp"
 #include "framework/utf.hpp"
 #include "log/logger.hpp"
@@ -18,25 +16,6 @@ using attributes::write;
 constexpr std::uint32_t directory_attribute = 0x10;
 
 int sign(std::int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
-
-// "%hu.%hu.%hu.%hu": missing or unreadable parts are 0.
-std::array<std::uint16_t, 4> read_version(const std::wstring& text) {
-    std::array<std::uint16_t, 4> parts{};
-    std::size_t i = 0;
-    for (std::size_t part = 0; part < 4; ++part) {
-        while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
-        bool negative = false;
-        if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-        if (i >= text.size() || text[i] < L'0' || text[i] > L'9') break;
-        std::uint32_t value = 0;
-        for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
-            value = value * 10 + static_cast<std::uint32_t>(text[i] - L'0');
-        parts[part] = static_cast<std::uint16_t>(negative ? 0u - value : value);
-        if (i >= text.size() || text[i] != L'.') break;
-        ++i;
-    }
-    return parts;
-}
 
 int compare_text(const std::wstring& a, const std::wstring& b) {
     const std::size_t n = std::min(a.size(), b.size());
@@ -86,8 +65,8 @@ int condition_basic_compare::compare(const basic_context& context) const {
     const auto left_number = attributes::parse_int64(left);
     const auto right_number = attributes::parse_int64(right);
     int result;
-    if (type_ && utf::iequals(*type_, L"version")) {
-        const auto a = read_version(left), b = read_version(right);
+    if (type_ && utf::iequals(*type_, words::version_type)) {
+        const auto a = attributes::read_version(left), b = attributes::read_version(right);
         result = a < b ? -1 : a > b ? 1 : 0;
     } else if (left_number && right_number) {
         result = *left_number < *right_number ? -1 : *left_number > *right_number ? 1 : 0;
@@ -137,7 +116,7 @@ void condition_path::save(pugi::xml_node node) const {
 
 void condition_file::load(const pugi::xml_node& node, const basic_context& context) {
     condition_path::load(node, context);
-    if (!type_) type_ = L"file";
+    if (!type_) type_ = words::file_type;
     empty_ = read_bool(node, L"empty");
 }
 
@@ -149,7 +128,7 @@ void condition_file::save(pugi::xml_node node) const {
 bool condition_file::evaluate(const basic_context& context) const {
     if (!(path_ && !path_->empty())) assertion_failed("m_path && !m_path->empty()");
     if (!(exists_ || empty_)) assertion_failed("m_exists || m_empty");
-    if (!(!empty_ || type_ == L"file")) assertion_failed("!m_empty || m_type == L\"file\"");
+    if (!(!empty_ || type_ == words::file_type)) assertion_failed("!m_empty || m_type == L\"file\"");
     const std::wstring path = context.expander->expand(*path_);
     return check_exists(context, path) && check_empty(context, path);
 }
@@ -158,10 +137,10 @@ bool condition_file::check_exists(const basic_context& context, const std::wstri
     if (!exists_) return true;
     bool found = false;
     try {
-        if (utf::iequals(*type_, L"file")) {
+        if (utf::iequals(*type_, words::file_type)) {
             const auto attributes = context.host->file_attributes(path);
             found = attributes && !(*attributes & directory_attribute);
-        } else if (utf::iequals(*type_, L"device")) {
+        } else if (utf::iequals(*type_, words::device_type)) {
             found = context.host->device_exists(path);
         }
     } catch (const exceptions::detail::base& e) {
@@ -233,23 +212,17 @@ bool condition_os::evaluate(const basic_context& context) const {
 
 bool condition_os::check_platform(const basic_context& context) const {
     if (!platform_) return true;
-    switch (context.host->os().native_platform) {
-        case environment::platform::x86: return utf::iequals(*platform_, L"x86");
-        case environment::platform::x64: return utf::iequals(*platform_, L"x64");
-        case environment::platform::arm64: return utf::iequals(*platform_, L"arm64");
-        default: break;
-    }
+    const auto native = context.host->os().native_platform;
+    for (const auto& w : words::platforms)
+        if (w.fact == native) return utf::iequals(*platform_, w.text);
     throw exceptions::error("The executable is running under unknown OS platform!");
 }
 
 bool condition_os::check_type(const basic_context& context) const {
     if (!type_) return true;
-    switch (context.host->os().product_type) {
-        case environment::workstation: return utf::iequals(*type_, L"workstation");
-        case environment::domain_controller:
-        case environment::server: return utf::iequals(*type_, L"server");
-        default: break;
-    }
+    const auto type = context.host->os().product_type;
+    for (const auto& w : words::product_types)
+        if (w.fact == type) return utf::iequals(*type_, w.text);
     throw exceptions::error("The executable is running under unknown OS type!");
 }
 
@@ -267,16 +240,9 @@ bool condition_brand::evaluate(const basic_context& context) const {
     if (!(name_attr_ && !name_attr_->empty())) assertion_failed("m_name && !m_name->empty()");
     const auto b = context.host->stub_brand();
     const wchar_t* word = nullptr;
-    if (b) {
-        switch (*b) {
-            case brand::kavro: word = L"kavro"; break;
-            case brand::quenlo: word = L"quenlo"; break;
-            case brand::pettrel: word = L"pettrel"; break;
-            case brand::sulvane: word = L"sulvane"; break;
-            case brand::tavrix: word = L"tavrix"; break;
-            case brand::odrano: break;
-        }
-    }
+    if (b)
+        for (const auto& w : words::brands)
+            if (w.fact == *b) word = w.text;
     if (!word) throw exceptions::error("The executable is running under unknown brand!");
     return utf::iequals(*name_attr_, word);
 }

@@ -2,9 +2,41 @@
 // test, a file test, operating-system tests and the brand test.
 #pragma once
 
+#include "environment/os_info.hpp"
 #include "repository/conditions/basic_condition.hpp"
+#include "repository/conditions/brand.hpp"
 
 namespace qzr::repository::conditions {
+
+// The words rules compare host facts with (without regard to case). Rules
+// read them from these tables, and so does the release tools' check, which
+// refuses any other word: the stub would match it nowhere.
+namespace words {
+template <class Fact>
+struct word {
+    Fact fact;
+    const wchar_t* text;
+};
+// os platform: the native architectures that have a name.
+inline constexpr word<environment::platform> platforms[] = {{environment::platform::x86, L"x86"},
+                                                            {environment::platform::x64, L"x64"},
+                                                            {environment::platform::arm64, L"arm64"}};
+// os type: a domain controller is a server.
+inline constexpr word<environment::product_type> product_types[] = {
+    {environment::workstation, L"workstation"}, {environment::server, L"server"},
+    {environment::domain_controller, L"server"}};
+// brand name: the brands a rule can name (odrano cannot be asked for).
+inline constexpr word<brand> brands[] = {{brand::kavro, L"kavro"},
+                                         {brand::quenlo, L"quenlo"},
+                                         {brand::pettrel, L"pettrel"},
+                                         {brand::sulvane, L"sulvane"},
+                                         {brand::tavrix, L"tavrix"}};
+// file type; "file" when absent.
+inline constexpr const wchar_t* file_type = L"file";
+inline constexpr const wchar_t* device_type = L"device";
+// type of equals, less-than and greater-than: every other value is ignored.
+inline constexpr const wchar_t* version_type = L"version";
+}  // namespace words
 
 class condition_boolean : public basic_condition {
 public:
