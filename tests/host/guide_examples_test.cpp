@@ -79,6 +79,19 @@ std::vector<block> guide_blocks() {
 
 std::string where(const block& b) { return b.page.filename().string() + ":" + std::to_string(b.line); }
 
+// Runs of blanks and line ends as one blank: CMake wraps its messages, the
+// guide its sentences.
+std::string one_line(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c != ' ' && c != '\n' && c != '\r' && c != '\t')
+            out += c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    return out;
+}
+
 std::string trimmed(std::string s) {
     s.erase(0, s.find_first_not_of(" \t"));
     s.erase(s.find_last_not_of(" \t") + 1);
@@ -133,7 +146,8 @@ TEST_F(Guide, EveryRuleExampleIsAcceptedByTheBuild) {
         manifest << read_file((work / "release.toml").string()) << "\n[[setup-files]]\nconditions = '''\n"
                  << b.content << "'''\n\n[[setup-files.file]]\nname = \"rule-check.dat\"\nsource = \"setup.dat\"\n";
         write_file((work / "rules.toml").string(), manifest.str());
-        const result r = sh("cd '" + work.string() + "' && " + packer + " build rules.toml --check 2>&1");
+        const result r = sh("cd '" + work.string() + "' && " + packer + " build rules.toml --check --stub '" +
+                            (dir / "stub.exe").string() + "' 2>&1");
         EXPECT_EQ(r.status, 0) << where(b) << ":\n" << b.content << r.output;
     }
     EXPECT_GE(rules, 10) << "the guide shows an example of every rule kind";
@@ -164,6 +178,43 @@ TEST_F(Guide, MarkedCommandsRun) {
     }
     EXPECT_GE(ran, 1);
     if (left) GTEST_SKIP() << left << " commands need the win32 stub, which is not built";
+}
+
+// The guide names the report host a fresh build of the stub has, and the
+// setting that changes it; the shipped stub, configured for release with a
+// loopback host, warns in the words the guide quotes.
+TEST_F(Guide, TheReportHostIsTheBuildsAndAReleaseBuildWarnsOfLoopback) {
+    if (sh("command -v i686-w64-mingw32-g++-posix").status != 0) GTEST_SKIP() << "no MinGW-w64 i686 compiler";
+    const fs::path build = dir / "win32";
+    const auto configure = [&](const std::string& options) {
+        return sh("cd '" + source_dir.string() + "' && cmake --preset win32 -B '" + build.string() + "' " + options);
+    };
+    const result fresh = configure("");
+    ASSERT_EQ(fresh.status, 0) << fresh.output;
+    std::string host;
+    std::istringstream cache(read_file((build / "CMakeCache.txt").string()));
+    for (std::string line; std::getline(cache, line);)
+        if (line.rfind("VELTRO_REPORT_HOST:", 0) == 0) host = line.substr(line.find('=') + 1);
+    const std::string page = one_line(read_file((source_dir / "docs/manifest.md").string()));
+    EXPECT_NE(page.find("https://" + host + "/v4/receive/json/25"), std::string::npos) << host;
+    EXPECT_NE(page.find("`VELTRO_REPORT_HOST` defaults to `" + host + "`"), std::string::npos) << host;
+    const std::string lead = "prints a CMake warning when it is configured. It begins `";
+    const auto at = page.find(lead);
+    ASSERT_NE(at, std::string::npos) << "manifest.md quotes the warning";
+    const auto from = at + lead.size();
+    const std::string quoted = page.substr(from, page.find('`', from) - from);
+    const std::string said = one_line(fresh.output);
+    EXPECT_NE(said.find("CMake Warning at CMakeLists.txt"), std::string::npos) << fresh.output;
+    EXPECT_NE(said.find(quoted), std::string::npos) << quoted << "\n" << fresh.output;
+
+    // The stub is compiled with the host the setting names, and a real host
+    // configures without the warning.
+    const result set = configure("-DVELTRO_REPORT_HOST=collector.example.com");
+    ASSERT_EQ(set.status, 0) << set.output;
+    EXPECT_EQ(set.output.find("VELTRO_REPORT_HOST is"), std::string::npos) << set.output;
+    EXPECT_NE(read_file((build / "compile_commands.json").string())
+                  .find(R"(QZR_REPORT_HOST=\\\"collector.example.com\\\")"),
+              std::string::npos);
 }
 
 // What the guide shows without running it still reads: XML examples are
