@@ -1,14 +1,19 @@
 // Download to disk, timed, two ways under the same WinHTTP:
 //   download_bench client URL FILE    the stub's HTTP client streaming into
-//                                     the downloader's file writer (64 KiB)
+//                                     the downloader's file writer (64 KiB),
+//                                     which reads the response's headers
 //   download_bench minimal URL FILE   the platform's floor: a synchronous
 //                                     WinHTTP loop, 64 KiB reads, WriteFile
-// Prints the milliseconds taken and the bytes written; exits 1 on failure.
+// A fourth argument sets the read size in bytes for both (default 65536),
+// to see what the size of each read costs. Prints the milliseconds taken
+// and the bytes written; exits 1 on failure.
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -18,7 +23,7 @@
 
 namespace {
 
-constexpr DWORD buffer_size = 65536;
+DWORD buffer_size = 65536;
 
 HANDLE create_output(const wchar_t* path) {
     return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -28,7 +33,9 @@ bool with_client(const std::wstring& url, const wchar_t* path) {
     qzr::win::file_handle out(create_output(path));
     if (!out) return false;
     auto client = qzr::net::simple_http_wrapper::factory().create(qzr::net::access::no_proxy, 0);
-    const auto sink = std::make_shared<qzr::sfx::file_stream_writter>(out.get());
+    qzr::net::resume::partial held;
+    std::atomic<std::uint64_t> continued_from{0};
+    const auto sink = std::make_shared<qzr::sfx::continuing_file_writter>(out.get(), held, continued_from);
     return client->get_to_stream(qzr::net::crack(url), sink, buffer_size, L"") == 200;
 }
 
@@ -57,10 +64,12 @@ bool minimal(const std::wstring& url, const wchar_t* path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fwprintf(stderr, L"usage: download_bench client|minimal URL FILE\n");
+    if (argc != 4 && argc != 5) {
+        std::fwprintf(stderr, L"usage: download_bench client|minimal URL FILE [READ-SIZE]\n");
         return 2;
     }
+    if (argc == 5) buffer_size = static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10));
+    if (buffer_size < 4096 || buffer_size > (64u << 20)) return 2;
     const std::wstring mode = argv[1];
     const auto start = std::chrono::steady_clock::now();
     const bool ok = mode == L"client" ? with_client(argv[2], argv[3]) : minimal(argv[2], argv[3]);

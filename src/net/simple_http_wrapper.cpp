@@ -57,6 +57,26 @@ bool set_proxy_option(HINTERNET handle, std::uint32_t access_type, const std::ws
     return winhttp().WinHttpSetOption(handle, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
 }
 
+// A response header's value, nullopt when the response has none. A value
+// longer than any header WinHTTP would keep fails like any query.
+std::optional<std::wstring> find_header(HINTERNET request, const std::wstring& name) {
+    constexpr DWORD max_header_bytes = 1u << 16;
+    DWORD size = 0;
+    winhttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), WINHTTP_NO_OUTPUT_BUFFER, &size,
+                                  WINHTTP_NO_HEADER_INDEX);
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_WINHTTP_HEADER_NOT_FOUND) return std::nullopt;
+    if (error != ERROR_INSUFFICIENT_BUFFER || size > max_header_bytes)
+        win::raise_last_error(L"Unable to query response headers!");
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (!winhttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), value.data(), &bytes,
+                                       WINHTTP_NO_HEADER_INDEX))
+        win::raise_last_error(L"Unable to query response headers!");
+    value.resize(bytes / sizeof(wchar_t));
+    return value;
+}
+
 win::handle new_event(bool manual_reset) {
     win::handle event(::CreateEventW(nullptr, manual_reset ? TRUE : FALSE, FALSE, nullptr));
     if (!event) win::raise_last_error(L"Unable to create a synchronization event!");
@@ -164,7 +184,14 @@ struct simple_http_wrapper::request_state {
         if (!stream && !memory && target_file.empty()) return;
 
         const std::int64_t content_length = read_content_length();
-        if (stream && !stream->begin(read_status()))
+        struct headers_of final : types::response_headers_intf {
+            HINTERNET request;
+            explicit headers_of(HINTERNET r) : request(r) {}
+            std::optional<std::wstring> find(const std::wstring& name) const override {
+                return find_header(request, name);
+            }
+        };
+        if (stream && !stream->begin_with(read_status(), headers_of(request)))
             throw exceptions::error(static_cast<std::int32_t>(operation_cancelled), "refused by the sink");
 
         win::file_handle file;
@@ -405,7 +432,8 @@ std::uint32_t simple_http_wrapper::get_to_stream(const url& u, const std::shared
     start(u, L"GET", headers, [&](request_state& s) { s.stream = sink; });
     const std::uint32_t status = await_status();
     if (status == 0) return 0;
-    if (status != 200) {
+    // A part (206) comes only when a range was asked for; the sink judges it.
+    if (status != 200 && status != 206) {
         // The body of a failure is not wanted: nothing reaches the sink.
         state_->stop_worker();
         ::SetLastError(0);
@@ -445,18 +473,8 @@ std::uint32_t simple_http_wrapper::post(const url& u, const std::vector<std::uin
 }
 
 std::wstring simple_http_wrapper::query_header(const std::wstring& name) {
-    const HINTERNET request = state_->request;
-    DWORD size = 0;
-    winhttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), WINHTTP_NO_OUTPUT_BUFFER, &size,
-                          WINHTTP_NO_HEADER_INDEX);
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) win::raise_last_error(L"Unable to query response headers!");
-    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (!winhttp().WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name.c_str(), value.data(), &bytes,
-                               WINHTTP_NO_HEADER_INDEX))
-        win::raise_last_error(L"Unable to query response headers!");
-    value.resize(bytes / sizeof(wchar_t));
-    return value;
+    if (auto value = find_header(state_->request, name)) return std::move(*value);
+    win::raise_last_error(L"Unable to query response headers!");
 }
 
 void simple_http_wrapper::set_session_proxy(std::uint32_t access_type, const std::wstring& proxy) {

@@ -57,6 +57,9 @@ inline constexpr std::uint32_t automatic_proxy = 4;
 // Error of a transfer ended by cancellation (a sink refused, or the client
 // went away).
 inline constexpr std::uint32_t operation_cancelled = 12017;
+// Error of a response that breaks its own framing (a body shorter or
+// longer than announced).
+inline constexpr std::uint32_t invalid_server_response = 12152;
 // Error of a proxy kind the client cannot use (SOCKS, unknown types).
 inline constexpr std::uint32_t unsupported_type = 1630;
 

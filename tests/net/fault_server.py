@@ -23,13 +23,30 @@ passed, whichever comes first.
   /repo-nolength/PATH   the same without Content-Length
   /repo-short/PATH      the same with its Content-Length but only half the bytes
   /repo-slow/PATH       the same, whole, in ten pieces over 1.5 seconds
+  /resume/MODES/PATH    the file PATH under --root with a strong ETag and a
+                    Last-Modified date, answering "Range: bytes=N-" with a 206
+                    when If-Range names the current validator (else a 200);
+                    MODES is "plain" or a comma-separated list of
+                      cut          the first response of PATH stops at 60 %
+                      norange      Range is ignored: always the whole file
+                      swap         after the first response of PATH, the file
+                                   PATH.next stands in its place
+                      badrange     a 206 says its part starts at byte 0
+                      lastmod      no ETag, only Last-Modified
+                      novalidator  neither ETag nor Last-Modified
+  /resume-log       200, a line per /resume/ response so far: the status,
+                    the Range and If-Range asked ("-" for none) and the body
+                    bytes sent, separated by tabs
   http://HOST/PATH  (a request line as a client sends it to a proxy) the file
                     PATH under --root, as /repo/PATH: the server stands in for
                     a proxy in front of a repository with the same files
 """
 import os
 import argparse
+import email.utils
+import hashlib
 import http.server
+import zlib
 import re
 import sys
 import threading
@@ -54,6 +71,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     requests = []
     lock = threading.Lock()
     root = None
+    resume_served = {}  # PATH: responses so far
+    resume_log = []
 
     def log_message(self, *args):
         pass
@@ -95,12 +114,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.path.startswith("http://") and Handler.root:
             self.serve_file(urllib.parse.urlsplit(self.path).path.lstrip("/"), "whole")
             return
+        if self.path.startswith("/resume/") and Handler.root:
+            modes, _, relative = self.path[len("/resume/"):].partition("/")
+            self.serve_resumable(relative.split("?")[0], set(modes.split(",")))
+            return
         for prefix, mode in (("/repo/", "whole"), ("/repo-nolength/", "nolength"), ("/repo-short/", "short"),
                              ("/repo-slow/", "slow")):
             if self.path.startswith(prefix) and Handler.root:
                 self.serve_file(self.path[len(prefix):].split("?")[0], mode)
                 return
-        m = re.fullmatch(r"/(\w+)(?:/(\d+))?", self.path.split("?")[0])
+        m = re.fullmatch(r"/([\w-]+)(?:/(\d+))?", self.path.split("?")[0])
         kind, number = (m.group(1), int(m.group(2) or 0)) if m else ("", 0)
         if kind == "bytes":
             self.send_body(200, pattern(number))
@@ -129,6 +152,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         elif kind == "count":
             self.send_body(200, str(before).encode())
+        elif kind == "resume-log":
+            with Handler.lock:
+                lines = list(Handler.resume_log)
+            self.send_body(200, "".join("\t".join(map(str, line)) + "\n" for line in lines).encode())
         elif kind == "requests":
             with Handler.lock:
                 lines = Handler.requests[:before]
@@ -164,6 +191,62 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(data[: len(data) // 2])
             self.wfile.flush()
             self.close_connection = True
+
+    def serve_resumable(self, relative, modes):
+        with Handler.lock:
+            served = Handler.resume_served.get(relative, 0)
+            Handler.resume_served[relative] = served + 1
+        if "swap" in modes and served > 0:
+            relative += ".next"
+        full = os.path.realpath(os.path.join(Handler.root, relative))
+        if not full.startswith(os.path.realpath(Handler.root) + os.sep) or not os.path.isfile(full):
+            self.send_body(404, b"not found\n")
+            return
+        with open(full, "rb") as f:
+            data = f.read()
+        # Both validators follow the content, so a replaced file has new ones.
+        etag = '"%s"' % hashlib.sha1(data).hexdigest()[:16]
+        modified = email.utils.formatdate(1_700_000_000 + zlib.crc32(data) % 10_000_000, usegmt=True)
+        validators = []
+        if "novalidator" not in modes:
+            validators.append(("Last-Modified", modified))
+            if "lastmod" not in modes:
+                validators.append(("ETag", etag))
+        asked = self.headers.get("Range")
+        if_range = self.headers.get("If-Range")
+        start = None
+        m = re.fullmatch(r"bytes=(\d+)-", asked or "")
+        if m and "norange" not in modes and int(m.group(1)) < len(data):
+            if if_range is None or if_range in (etag, modified):
+                start = int(m.group(1))
+        if start is None:
+            status, body, extra = 200, data, validators
+        else:
+            first = 0 if "badrange" in modes else start
+            status, body = 206, data[start:]
+            extra = validators + [("Content-Range", "bytes %d-%d/%d" % (first, first + len(body) - 1, len(data)))]
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        for k, v in extra:
+            self.send_header(k, v)
+        self.end_headers()
+        limit = len(body)
+        if "cut" in modes and served == 0:
+            limit = len(body) * 6 // 10
+            self.close_connection = True
+        sent = 0
+        view = memoryview(body)
+        try:
+            while sent < limit:
+                n = min(1 << 20, limit - sent)
+                self.wfile.write(view[sent:sent + n])
+                sent += n
+            self.wfile.flush()
+        except OSError:
+            self.close_connection = True
+        with Handler.lock:
+            Handler.resume_log.append((status, asked or "-", if_range or "-", sent))
 
     def do_POST(self):
         self.count("POST " + self.path)

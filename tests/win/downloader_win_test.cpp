@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <fstream>
+#include <random>
+#include <sstream>
 #include <typeinfo>
 
 #include "../support/held_file.hpp"
@@ -18,7 +20,9 @@
 #include "framework/utf.hpp"
 #include "framework/uuid.hpp"
 #include "repository/conditions/host_facts.hpp"
+#include "net/proxy_settings.hpp"
 #include "veltro_sfx_lib/network/sfx_downloader.hpp"
+#include "veltro_sfx_lib/network/sfx_proxy_parser_intf.hpp"
 #include "veltro_sfx_lib/payload/temp_dir.hpp"
 #include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 #include "veltro_sfx_lib/run/value_holder.hpp"
@@ -106,10 +110,10 @@ protected:
     }
 
     // Publishes content LZMA-compressed at the repository path.
-    void publish(const std::wstring& relative, const std::vector<std::uint8_t>& content) {
+    void publish(const std::wstring& relative, const std::vector<std::uint8_t>& content, std::uint32_t level = 1) {
         const std::wstring full = path::join(root, relative);
         ASSERT_TRUE(win::create_directories(path::parent(full)));
-        const auto packed = packers::lzma_encode(content, 1);
+        const auto packed = packers::lzma_encode(content, level);
         std::ofstream(full.c_str(), std::ios::binary).write(reinterpret_cast<const char*>(packed.data()),
                                                              static_cast<std::streamsize>(packed.size()));
     }
@@ -128,12 +132,14 @@ protected:
         return names;
     }
 
-    std::uint32_t requests_so_far() {
+    std::string fetch_text(const wchar_t* what) {
         std::vector<std::uint8_t> body;
         auto c = net::simple_http_wrapper::factory().create(net::access::no_proxy, 0);
-        c->get_to_memory(net::crack(L"http://" + server + L"/count"), body, L"");
-        return static_cast<std::uint32_t>(std::stoul(std::string(body.begin(), body.end())));
+        c->get_to_memory(net::crack(L"http://" + server + what), body, L"");
+        return std::string(body.begin(), body.end());
     }
+
+    std::uint32_t requests_so_far() { return static_cast<std::uint32_t>(std::stoul(fetch_text(L"/count"))); }
 };
 
 }  // namespace
@@ -283,4 +289,107 @@ TEST_F(Downloader, WithoutABaseUrl) {
     } catch (const sfx::exceptions::download_file_fail& e) {
         EXPECT_STREQ(e.what(), "Base url path is undefined.");
     }
+}
+
+// A transfer cut off part-way is continued on the next pass, guarded by the
+// validator of the first response; whatever does not continue exactly what
+// is held starts over from byte 0. The server logs each response: status,
+// the Range and If-Range asked, the bytes it sent. VELTRO_RESUME_MIB sets
+// the object's size (the benchmark runs it with a large one).
+TEST_F(Downloader, ACutTransferContinuesOrStartsOver) {
+    const std::wstring mib_text = env(L"VELTRO_RESUME_MIB");
+    const std::size_t size = (mib_text.empty() ? 6 : std::stoul(mib_text)) << 20;
+    std::mt19937_64 random(22);
+    auto noise = [&] {
+        std::vector<std::uint8_t> data(size);
+        for (auto& b : data) b = static_cast<std::uint8_t>(random());
+        return data;
+    };
+    const auto first = noise(), second = noise();
+    publish(L"defs\\resume\\object.lzma", first, 0);
+    publish(L"defs\\resume\\object.lzma.next", second, 0);
+    const std::uint64_t object = size + 5 + 8 + 2048;  // an upper bound of the container at level 0
+
+    wchar_t proxy_address[64] = {};
+    const bool have_proxy = GetEnvironmentVariableW(L"VELTRO_PROXY", proxy_address, 64) != 0;
+    struct through_proxy : sfx_proxy_parser_intf {
+        http::ProxySettings s;
+        bool has_settings() const override { return true; }
+        const http::ProxySettings& settings() const override { return s; }
+    };
+
+    // Each response as "STATUS RANGE IF-RANGE": RANGE "N" is a range from
+    // where the first response stopped, IF-RANGE the kind of validator.
+    struct row {
+        const wchar_t* modes;
+        bool proxy;
+        std::vector<std::string> responses;
+        bool second_object;
+    };
+    const row rows[] = {
+        {L"cut", false, {"200 - -", "206 N etag"}, false},
+        {L"cut,lastmod", false, {"200 - -", "206 N date"}, false},
+        {L"cut", true, {"200 - -", "206 N etag"}, false},
+        {L"cut,norange", false, {"200 - -", "200 N etag"}, false},
+        {L"cut,swap", false, {"200 - -", "200 N etag"}, true},
+        {L"cut,badrange", false, {"200 - -", "206 N etag", "200 - -"}, false},
+        {L"cut,novalidator", false, {"200 - -", "200 - -"}, false},
+    };
+    int n = 0;
+    for (const row& r : rows) {
+        SCOPED_TRACE(utf::to_utf8(r.modes) + (r.proxy ? " through the proxy" : ""));
+        if (r.proxy && !have_proxy) continue;
+        if (r.proxy) {
+            auto p = std::make_shared<through_proxy>();
+            const std::wstring address = proxy_address;
+            p->s.proxy_type = http::proxy_type::http;
+            p->s.proxy_name = utf::to_utf8(address.substr(0, address.find(L':')));
+            p->s.port = std::stoi(address.substr(address.find(L':') + 1));
+            p->s.authorization = http::proxy_authorization::basic;
+            p->s.user_name = "veltro";
+            p->s.user_password = "s3cret";
+            context.proxy = p;
+        } else {
+            context.proxy = nullptr;
+        }
+        // A path of its own per row: the server counts responses per path.
+        const std::wstring name = L"object" + std::to_wstring(++n);
+        const std::wstring url = L"http://" + server + L"/resume/" + r.modes + L"/defs/resume/" + name;
+        for (const wchar_t* suffix : {L"", L".next"})
+            ASSERT_TRUE(CopyFileW(path::join(root, L"defs\\resume\\object.lzma" + std::wstring(suffix)).c_str(),
+                                  path::join(root, L"defs\\resume\\" + name + suffix).c_str(), FALSE));
+        const std::string before = fetch_text(L"/resume-log");
+        const auto logged = std::count(before.begin(), before.end(), '\n');
+        downloader()->download_file(url, target(name.c_str()), 3, false, true);
+        const auto& expected = r.second_object ? second : first;
+        EXPECT_TRUE(read_file(target(name.c_str())) == std::string(expected.begin(), expected.end()))
+            << "the file is the one object, never a mix";
+        EXPECT_EQ(files_in_common(), std::vector<std::wstring>{name}) << "no temporary file stays";
+        DeleteFileW(target(name.c_str()).c_str());
+
+        std::istringstream log(fetch_text(L"/resume-log"));
+        std::string line;
+        for (auto i = logged; i > 0; --i) std::getline(log, line);
+        std::vector<std::string> seen;
+        std::uint64_t sent = 0, first_sent = 0;
+        std::string etag_or_date;
+        while (std::getline(log, line)) {
+            std::istringstream fields(line);
+            std::string status, range, if_range;
+            std::uint64_t bytes = 0;
+            std::getline(fields, status, '\t');
+            std::getline(fields, range, '\t');
+            std::getline(fields, if_range, '\t');
+            fields >> bytes;
+            if (seen.empty()) first_sent = bytes;
+            sent += bytes;
+            const std::string from = "bytes=" + std::to_string(first_sent) + "-";
+            const std::string kind = if_range == "-" ? "-" : if_range.front() == '"' ? "etag" : "date";
+            seen.push_back(status + " " + (range == "-" ? "-" : range == from ? "N" : range) + " " + kind);
+        }
+        EXPECT_EQ(seen, r.responses);
+        if (r.responses.size() == 2 && r.responses[1].rfind("206", 0) == 0)
+            EXPECT_LE(sent, object * 11 / 10) << "a continuation sends the rest only";
+    }
+    context.proxy = nullptr;
 }

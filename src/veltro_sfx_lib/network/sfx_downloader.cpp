@@ -79,6 +79,56 @@ bool file_stream_writter::write(const std::uint8_t* data, std::uint64_t size) {
     return true;
 }
 
+bool continuing_file_writter::cut_at(std::uint64_t size) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file_);
+}
+
+bool continuing_file_writter::begin_with(std::uint32_t http_status, const types::response_headers_intf& headers) {
+    net::resume::response_facts r;
+    r.status = http_status;
+    r.content_length = -1;
+    if (const auto length = headers.find(L"Content-Length")) {
+        const std::int64_t value = parse_length(*length);
+        if (value > 0 || *length == L"0") r.content_length = value;
+    }
+    r.content_range = headers.find(L"Content-Range");
+    r.etag = headers.find(L"ETag");
+    r.last_modified = headers.find(L"Last-Modified");
+    switch (net::resume::judge(held_, r)) {
+        case net::resume::verdict::append:
+            // Whatever a failed write may have left past the part goes.
+            if (!cut_at(held_.bytes)) break;
+            continued_from_ = held_.bytes;
+            return true;
+        case net::resume::verdict::fresh:
+            if (!cut_at(0)) break;
+            held_ = {0, static_cast<std::uint64_t>(std::max<std::int64_t>(r.content_length, 0)), net::resume::validator_of(r)};
+            continued_from_ = 0;
+            return true;
+        case net::resume::verdict::refuse: break;
+    }
+    held_ = {};
+    return false;
+}
+
+bool continuing_file_writter::write(const std::uint8_t* data, std::uint64_t size) {
+    // A body longer than it announced must not grow the file past it.
+    if (held_.total != 0 && size > held_.total - held_.bytes) {
+        held_ = {};
+        throw exceptions::download_file_fail(static_cast<std::int32_t>(net::invalid_server_response), L"More bytes than announced");
+    }
+    try {
+        file_stream_writter(file_).write(data, size);
+    } catch (...) {
+        held_ = {};  // what a failed write left is not known
+        throw;
+    }
+    held_.bytes += size;
+    return true;
+}
+
 std::shared_ptr<void> sfx_downloader::download_internal(const std::wstring& url, const std::wstring& prefix,
                                                         int attempts, bool log_transfer) {
     try {
@@ -87,21 +137,30 @@ std::shared_ptr<void> sfx_downloader::download_internal(const std::wstring& url,
         if (has_proxy) client->set_proxy_settings(context_.proxy->settings());
         client->set_progress(this);
         const std::vector<std::wstring> candidates = candidate_urls(url);
+        // A candidate cut off after part of its body keeps its file for the
+        // next pass, which asks for the rest; any other failure drops it.
+        std::vector<candidate_file> files(candidates.size());
         std::uint32_t status = 0, transport_error = 0;
         for (int pass = 0; pass < attempts; ++pass) {
-            for (const std::wstring& candidate : candidates) {
-                const std::wstring name = prefix + uuid::to_wstring(uuid::random_uuid());
-                const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                               nullptr);
-                if (h == INVALID_HANDLE_VALUE)
-                    throw exceptions::download_file_fail(static_cast<std::int32_t>(::GetLastError()),
-                                                         L"Unable to create temporary file '%s'", name);
-                auto file = share_file(h);
-                status = do_download(*client, net::crack(candidate), h, log_transfer, transport_error);
-                if (status == 200) return file;
+            for (std::size_t i = 0; i < candidates.size(); ++i) {
+                candidate_file& into = files[i];
+                if (!into.file || !into.held.continuable()) {
+                    into = {};
+                    const std::wstring name = prefix + uuid::to_wstring(uuid::random_uuid());
+                    const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                                   nullptr, CREATE_ALWAYS,
+                                                   FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+                    if (h == INVALID_HANDLE_VALUE)
+                        throw exceptions::download_file_fail(static_cast<std::int32_t>(::GetLastError()),
+                                                             L"Unable to create temporary file '%s'", name);
+                    into.file = share_file(h);
+                }
+                status = do_download(*client, net::crack(candidates[i]), into, log_transfer, transport_error);
+                if (status == 200 || status == 206) return into.file;
+                if (!into.held.continuable()) into = {};  // closing deletes it
             }
         }
+        files.clear();
         client.reset();
         // Nothing answered: the failure carries why (12029 when the server
         // could not be reached), not a status of 0.
@@ -113,13 +172,27 @@ std::shared_ptr<void> sfx_downloader::download_internal(const std::wstring& url,
     }
 }
 
-std::uint32_t sfx_downloader::do_download(net::simple_http_wrapper_intf& client, const net::url& u, void* file,
-                                          bool log_transfer, std::uint32_t& transport_error) {
-    const auto start = std::chrono::steady_clock::now();
-    const std::uint32_t status =
-        client.get_to_stream(u, std::make_shared<file_stream_writter>(file), read_buffer_size, L"");
-    transport_error = ::GetLastError();
+std::uint32_t sfx_downloader::do_download(net::simple_http_wrapper_intf& client, const net::url& u,
+                                          candidate_file& into, bool log_transfer, std::uint32_t& transport_error) {
+    void* const file = into.file.get();
     const std::wstring shown = utf::from_utf8(net::to_string(u));
+    const std::wstring range = net::resume::request_headers(into.held);
+    if (!range.empty())
+        QZR_LOG_INFO(L"Download of '%s' continues at byte %llu of %llu.", shown,
+                     static_cast<unsigned long long>(into.held.bytes), static_cast<unsigned long long>(into.held.total));
+    const auto start = std::chrono::steady_clock::now();
+    continued_from_ = 0;
+    std::uint32_t status = client.get_to_stream(
+        u, std::make_shared<continuing_file_writter>(file, into.held, continued_from_), read_buffer_size, range);
+    transport_error = ::GetLastError();
+    // Complete means every byte of the file: a continuation is checked as a
+    // whole like any download.
+    if ((status == 200 || status == 206) && into.held.total != 0 && into.held.bytes != into.held.total) {
+        into.held = {};
+        status = 0;
+        transport_error = net::invalid_server_response;
+    }
+    if (status == 206) status = 200;
     if (status != 200) {
         if (log_transfer && status != 0)
             QZR_LOG_WARNING(L"Download of '%s' failed. HTTP result '%d'.", shown, static_cast<std::int32_t>(status));
@@ -236,7 +309,9 @@ void sfx_downloader::on_progress(std::uint32_t chunk, std::uint32_t, std::int64_
         const std::lock_guard<std::mutex> guard(lock_);
         callback = progress_;
     }
-    if (callback) callback(chunk, static_cast<std::uint64_t>(std::max<std::int64_t>(content_length, 0)));
+    // A continued body announces only its rest: the whole file is its start plus that.
+    const std::uint64_t length = static_cast<std::uint64_t>(std::max<std::int64_t>(content_length, 0));
+    if (callback) callback(chunk, length ? length + continued_from_.load() : 0);
 }
 
 }  // namespace qzr::sfx

@@ -3,10 +3,12 @@
 // delete-on-close temporary file beside its target, is checked, then decoded.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "net/range_resume.hpp"
 #include "net/simple_http_wrapper.hpp"
 #include "veltro_sfx_lib/description/product_info_parser.hpp"
 #include "veltro_sfx_lib/network/sfx_downloader_intf.hpp"
@@ -32,6 +34,28 @@ public:
 
 private:
     void* file_;
+};
+
+// Writes a response to a candidate's temporary file across passes: a whole
+// body (200) from byte 0, or the rest of what the file holds (a 206 that
+// continues it exactly); anything else is refused and the part is dropped.
+class continuing_file_writter final : public types::stream_writter_intf {
+public:
+    // held describes the file and is kept up to date; continued_from gets
+    // the offset the body is written at, for progress.
+    continuing_file_writter(void* file, net::resume::partial& held, std::atomic<std::uint64_t>& continued_from)
+        : file_(file), held_(held), continued_from_(continued_from) {}
+    bool begin(std::uint32_t http_status) override { return http_status == 200; }
+    bool begin_with(std::uint32_t http_status, const types::response_headers_intf& headers) override;
+    bool write(const std::uint8_t* data, std::uint64_t size) override;
+
+private:
+    // Cuts the file at size, with the next write there.
+    bool cut_at(std::uint64_t size);
+
+    void* file_;
+    net::resume::partial& held_;
+    std::atomic<std::uint64_t>& continued_from_;
 };
 
 class sfx_downloader final : public sfx_downloader_intf, private net::simple_http_progress_intf {
@@ -67,9 +91,15 @@ private:
     // a GUID, its signature checked; the returned handle owns the file.
     std::shared_ptr<void> download_internal(const std::wstring& url, const std::wstring& prefix, int attempts,
                                             bool log_transfer);
-    // The HTTP status; when no response came (status 0), transport_error
-    // gets the system's error of the transfer.
-    std::uint32_t do_download(net::simple_http_wrapper_intf& client, const net::url& u, void* file,
+    // One candidate's temporary file and what it holds, kept across passes
+    // while it can be continued.
+    struct candidate_file {
+        std::shared_ptr<void> file;
+        net::resume::partial held;
+    };
+    // The HTTP status (200, or 206 for a completed continuation); when no
+    // response came (status 0), transport_error gets the system's error.
+    std::uint32_t do_download(net::simple_http_wrapper_intf& client, const net::url& u, candidate_file& into,
                               bool log_transfer, std::uint32_t& transport_error);
     void on_progress(std::uint32_t chunk, std::uint32_t so_far, std::int64_t content_length) override;
 
@@ -77,6 +107,9 @@ private:
     collaborators c_;
     mutable std::mutex lock_;  // the progress callback runs on the HTTP worker
     progress_callback progress_;
+    // Where the body in transfer starts within its file: progress counts
+    // against the whole file.
+    std::atomic<std::uint64_t> continued_from_{0};
     std::vector<double> speeds_;
     double average_speed_ = 0;
 };
