@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "framework/text_format.hpp"
+
 namespace qzr::net::resume {
 
 namespace {
@@ -50,7 +52,8 @@ bool take(std::wstring_view& text, std::wstring_view expected) {
 
 std::wstring request_headers(const partial& held) {
     if (!held.continuable()) return {};
-    return L"Range: bytes=" + std::to_wstring(held.bytes) + L"-\r\nIf-Range: " + held.validator;
+    return text::format(L"Range: bytes=%llu-\r\nIf-Range: %s", static_cast<unsigned long long>(held.bytes),
+                        held.validator);
 }
 
 std::optional<content_range> parse_content_range(std::wstring_view text) {

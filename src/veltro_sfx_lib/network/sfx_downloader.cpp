@@ -88,11 +88,9 @@ bool continuing_file_writter::cut_at(std::uint64_t size) {
 bool continuing_file_writter::begin_with(std::uint32_t http_status, const types::response_headers_intf& headers) {
     net::resume::response_facts r;
     r.status = http_status;
-    r.content_length = -1;
-    if (const auto length = headers.find(L"Content-Length")) {
-        const std::int64_t value = parse_length(*length);
-        if (value > 0 || *length == L"0") r.content_length = value;
-    }
+    // A length that is not a number reads as 0, which no part can have.
+    const auto length = headers.find(L"Content-Length");
+    r.content_length = length ? parse_length(*length) : -1;
     r.content_range = headers.find(L"Content-Range");
     r.etag = headers.find(L"ETag");
     r.last_modified = headers.find(L"Last-Modified");
@@ -104,7 +102,8 @@ bool continuing_file_writter::begin_with(std::uint32_t http_status, const types:
             return true;
         case net::resume::verdict::fresh:
             if (!cut_at(0)) break;
-            held_ = {0, static_cast<std::uint64_t>(std::max<std::int64_t>(r.content_length, 0)), net::resume::validator_of(r)};
+            held_ = {0, static_cast<std::uint64_t>(std::max<std::int64_t>(r.content_length, 0)),
+                     net::resume::validator_of(r)};
             continued_from_ = 0;
             return true;
         case net::resume::verdict::refuse: break;
@@ -113,18 +112,11 @@ bool continuing_file_writter::begin_with(std::uint32_t http_status, const types:
     return false;
 }
 
+// A body longer than announced cannot pass: the transfer checks its length,
+// and the download checks that the file ends up exactly as long as the whole.
+// What a failed write leaves past the part goes when the part is continued.
 bool continuing_file_writter::write(const std::uint8_t* data, std::uint64_t size) {
-    // A body longer than it announced must not grow the file past it.
-    if (held_.total != 0 && size > held_.total - held_.bytes) {
-        held_ = {};
-        throw exceptions::download_file_fail(static_cast<std::int32_t>(net::invalid_server_response), L"More bytes than announced");
-    }
-    try {
-        file_stream_writter(file_).write(data, size);
-    } catch (...) {
-        held_ = {};  // what a failed write left is not known
-        throw;
-    }
+    file_stream_writter(file_).write(data, size);
     held_.bytes += size;
     return true;
 }
