@@ -163,13 +163,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.send_body(404, b"not found\n")
 
-    def serve_file(self, relative, mode):
+    def served_file(self, relative):
+        """The bytes of PATH under --root, or None after answering 404."""
         full = os.path.realpath(os.path.join(Handler.root, relative))
         if not full.startswith(os.path.realpath(Handler.root) + os.sep) or not os.path.isfile(full):
             self.send_body(404, b"not found\n")
-            return
+            return None
         with open(full, "rb") as f:
-            data = f.read()
+            return f.read()
+
+    def serve_file(self, relative, mode):
+        data = self.served_file(relative)
+        if data is None:
+            return
         if mode == "whole":
             self.send_body(200, data)
         elif mode == "slow":
@@ -198,12 +204,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             Handler.resume_served[relative] = served + 1
         if "swap" in modes and served > 0:
             relative += ".next"
-        full = os.path.realpath(os.path.join(Handler.root, relative))
-        if not full.startswith(os.path.realpath(Handler.root) + os.sep) or not os.path.isfile(full):
-            self.send_body(404, b"not found\n")
+        data = self.served_file(relative)
+        if data is None:
             return
-        with open(full, "rb") as f:
-            data = f.read()
         # Both validators follow the content, so a replaced file has new ones.
         etag = '"%s"' % hashlib.sha1(data).hexdigest()[:16]
         modified = email.utils.formatdate(1_700_000_000 + zlib.crc32(data) % 10_000_000, usegmt=True)
