@@ -1,0 +1,150 @@
+#include "receiver.hpp"
+
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <stdexcept>
+
+#include "batch_writer.hpp"
+#include "event_record.hpp"
+
+namespace qzr::collect {
+
+std::string normalise_prefix(const std::string& prefix) {
+    std::string p = prefix;
+    while (!p.empty() && p.back() == '/') p.pop_back();
+    if (!p.empty() && p.front() != '/') p.insert(p.begin(), '/');
+    for (const char c : p) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+                        c == '-' || c == '_' || c == '.' || c == '~';
+        if (!ok) throw std::invalid_argument("the path prefix may hold letters, digits, '/', '-', '_', '.' and '~' only");
+    }
+    if (p.find("//") != std::string::npos) throw std::invalid_argument("the path prefix has an empty segment");
+    return p;
+}
+
+std::string keyed_hwid(const std::string& key, const std::string& hwid) {
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+              reinterpret_cast<const unsigned char*>(hwid.data()), hwid.size(), mac, &length))
+        throw std::runtime_error("HMAC-SHA256 failed");
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out += digits[mac[i] >> 4];
+        out += digits[mac[i] & 15];
+    }
+    return out;
+}
+
+struct receiver::impl {
+    impl(event_store& store, receiver_options o) : options(std::move(o)), writer(store) {
+        options.prefix = normalise_prefix(options.prefix);
+    }
+
+    receiver_options options;
+    batch_writer writer;
+    httplib::Server server;
+    std::atomic<std::uint64_t> stored{0}, not_json{0}, wrong_shape{0}, too_large{0}, not_found{0}, unavailable{0};
+
+    static std::int64_t now_ms() {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
+
+    void receive(const httplib::Request& request, httplib::Response& response) {
+        parse_result parsed = parse_event(request.body);
+        if (parsed.refused != refusal::none) {
+            ++(parsed.refused == refusal::not_json ? not_json : wrong_shape);
+            response.status = 400;
+            response.set_content(parsed.reason + "\n", "text/plain");
+            return;
+        }
+        event_record& r = parsed.record;
+        r.received_ms = now_ms();
+        if (options.drop_cmdline) r.cmdline.reset();
+        if (!options.hwid_key.empty()) r.hwid = keyed_hwid(options.hwid_key, r.hwid);
+        switch (writer.submit(std::move(r), options.store_wait)) {
+            case batch_writer::outcome::stored:
+                ++stored;
+                response.status = 200;
+                return;
+            case batch_writer::outcome::unavailable:
+            case batch_writer::outcome::timed_out:
+                ++unavailable;
+                response.status = 503;
+                response.set_header("Retry-After", "60");
+                response.set_content("the event store is unavailable\n", "text/plain");
+                return;
+        }
+    }
+
+    // Answers the server library gives without a handler of ours.
+    void count_other(const httplib::Response& response) {
+        if (response.status == 413)
+            ++too_large;
+        else if (response.status == 404 || response.status == 405)
+            ++not_found;
+    }
+
+    receiver_counts counts() const {
+        receiver_counts c;
+        c.stored = stored;
+        c.not_json = not_json;
+        c.wrong_shape = wrong_shape;
+        c.too_large = too_large;
+        c.not_found = not_found;
+        c.unavailable = unavailable;
+        return c;
+    }
+};
+
+receiver::receiver(event_store& store, receiver_options options)
+    : impl_(std::make_unique<impl>(store, std::move(options))) {
+    impl& self = *impl_;
+    httplib::Server& s = self.server;
+    const std::size_t threads = self.options.threads ? self.options.threads : 1;
+    s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    s.set_payload_max_length(max_event_body);
+    s.set_keep_alive_max_count(1000);
+    s.set_read_timeout(10, 0);
+    s.set_write_timeout(10, 0);
+    s.Post(self.options.prefix + event_path,
+           [&self](const httplib::Request& request, httplib::Response& response) { self.receive(request, response); });
+    s.Get(self.options.prefix + "/stats", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content(counts_json(), "application/json");
+    });
+    s.set_logger([&self](const httplib::Request&, const httplib::Response& response) { self.count_other(response); });
+}
+
+receiver::~receiver() = default;
+
+int receiver::bind() {
+    impl& self = *impl_;
+    if (self.options.port == 0) {
+        const int port = self.server.bind_to_any_port(self.options.host.c_str());
+        if (port < 0) throw std::runtime_error("cannot listen on " + self.options.host);
+        return port;
+    }
+    if (!self.server.bind_to_port(self.options.host.c_str(), self.options.port))
+        throw std::runtime_error("cannot listen on " + self.options.host + ":" + std::to_string(self.options.port));
+    return self.options.port;
+}
+
+void receiver::run() { impl_->server.listen_after_bind(); }
+
+void receiver::stop() { impl_->server.stop(); }
+
+receiver_counts receiver::counts() const { return impl_->counts(); }
+
+std::string receiver::counts_json() const {
+    const receiver_counts c = counts();
+    return "{\"stored\":" + std::to_string(c.stored) + ",\"refused\":" + std::to_string(c.refused()) +
+           ",\"not_json\":" + std::to_string(c.not_json) + ",\"wrong_shape\":" + std::to_string(c.wrong_shape) +
+           ",\"too_large\":" + std::to_string(c.too_large) + ",\"not_found\":" + std::to_string(c.not_found) +
+           ",\"unavailable\":" + std::to_string(c.unavailable) + "}\n";
+}
+
+}  // namespace qzr::collect
