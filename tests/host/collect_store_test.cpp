@@ -174,8 +174,8 @@ TEST(CollectReceiver, AnswersEachPostAndCountsEveryRefusal) {
     auto store = collect::open_store((t.path / "served.sqlite").string());
     collect::receiver_options options;
     options.prefix = "collect/";
-    options.drop_cmdline = true;
-    options.hwid_key = "a key of sixteen bytes";
+    options.privacy.drop_cmdline = true;
+    options.privacy.hwid_key = "a key of sixteen bytes";
     collect::receiver receiver(*store, options);
     const int port = receiver.bind();
     std::thread server([&] { receiver.run(); });
@@ -208,7 +208,7 @@ TEST(CollectReceiver, AnswersEachPostAndCountsEveryRefusal) {
     ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
     EXPECT_EQ(sqlite3_column_int(s, 0), 1);
     const std::string hwid = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
-    EXPECT_EQ(hwid, collect::keyed_hwid(options.hwid_key, std::string(32, 'A') + std::string(32, '0')));
+    EXPECT_EQ(hwid, collect::keyed_hwid(options.privacy.hwid_key, std::string(32, 'A') + std::string(32, '0')));
     EXPECT_NE(hwid, std::string(32, 'A') + std::string(32, '0'));
     sqlite3_finalize(s);
     sqlite3_close(db);

@@ -1,5 +1,7 @@
 // veltro-collect: receives the stub's analytics events and reports on them.
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -32,6 +34,19 @@ struct serve_request {
     std::string hwid_key_file;
 };
 
+void add_privacy(CLI::App& c, collect::privacy& p, std::string& key_file) {
+    c.add_flag("--drop-cmdline", p.drop_cmdline, "do not store the stub's command line");
+    c.add_option("--hwid-key", key_file, "store the hwid only as HMAC-SHA256 under the key in FILE")
+        ->type_name("FILE");
+}
+
+void read_hwid_key(const std::string& file, collect::privacy& p) {
+    if (file.empty()) return;
+    const auto key = pack::read_file(file);
+    if (key.size() < 16) throw usage_error("--hwid-key: the key file holds fewer than 16 bytes");
+    p.hwid_key.assign(key.begin(), key.end());
+}
+
 void split_listen(const std::string& text, collect::receiver_options& o) {
     const auto colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) throw usage_error("--listen takes HOST:PORT, not " + text);
@@ -50,11 +65,7 @@ int serve_command(serve_request& request) {
     } catch (const std::invalid_argument& e) {
         throw usage_error(std::string("--prefix: ") + e.what());
     }
-    if (!request.hwid_key_file.empty()) {
-        const auto key = pack::read_file(request.hwid_key_file);
-        if (key.size() < 16) throw usage_error("--hwid-key: the key file holds fewer than 16 bytes");
-        request.options.hwid_key.assign(key.begin(), key.end());
-    }
+    read_hwid_key(request.hwid_key_file, request.options.privacy);
     // Signals are taken by one thread with sigwait, never by a handler
     // interrupting the server's threads, which inherit the mask.
     sigset_t stop_signals;
@@ -104,9 +115,7 @@ void add_serve(pack::tool& tool) {
             request->options.threads = n;
         },
         "connections served at once (default 64)");
-    c.add_flag("--drop-cmdline", request->options.drop_cmdline, "do not store the stub's command line");
-    c.add_option("--hwid-key", request->hwid_key_file, "store the hwid only as HMAC-SHA256 under this key")
-        ->type_name("FILE");
+    add_privacy(c, request->options.privacy, request->hwid_key_file);
 }
 
 struct report_options {
@@ -148,11 +157,71 @@ void add_report(pack::tool& tool) {
     c.add_option("--json", o->json, "write the JSON form here ('-': standard output)")->type_name("FILE");
 }
 
+struct import_options {
+    std::string db = "events.sqlite";
+    std::string file;
+    collect::privacy privacy;
+    std::string hwid_key_file;
+};
+
+// A line holds a document, or is a line of the stub's sfx.log that shows one.
+std::string_view document_of(std::string_view line) {
+    static constexpr std::string_view logged = "Sending report data: (";
+    if (const auto at = line.find(logged); at != std::string_view::npos) {
+        line.remove_prefix(at + logged.size());
+        const auto end = line.rfind(')');
+        return end == std::string_view::npos ? std::string_view() : line.substr(0, end);
+    }
+    return line;
+}
+
+int import_command(import_options& o) {
+    read_hwid_key(o.hwid_key_file, o.privacy);
+    std::ifstream in(o.file, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + o.file);
+    const auto store = collect::open_store(o.db);
+    std::vector<collect::event_record> batch;
+    std::uint64_t stored = 0, refused = 0, line_number = 0;
+    const auto flush = [&] {
+        store->insert(batch);
+        stored += batch.size();
+        batch.clear();
+    };
+    for (std::string line; std::getline(in, line);) {
+        ++line_number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        auto parsed = collect::parse_event(document_of(line));
+        if (parsed.refused != collect::refusal::none) {
+            if (++refused <= 10) std::cerr << o.file << ":" << line_number << ": " << parsed.reason << "\n";
+            continue;
+        }
+        // No receiving time is known: the sender's own clock stands in.
+        parsed.record.received_ms = parsed.record.event_ms;
+        collect::apply(o.privacy, parsed.record);
+        batch.push_back(std::move(parsed.record));
+        if (batch.size() == 4096) flush();
+    }
+    flush();
+    std::cout << o.file << ": " << stored << " events read, " << refused << " lines refused\n";
+    return refused ? pack::exit_check_failed : pack::exit_success;
+}
+
+void add_import(pack::tool& tool) {
+    auto o = std::make_shared<import_options>();
+    auto& c = tool.command("import", "Store documents from a file: one per line, or the lines of sfx.log that show them",
+                           [o] { return import_command(*o); });
+    c.add_option("--db", o->db, "SQLite file or PostgreSQL URL (default events.sqlite)")->type_name("TARGET");
+    c.add_option("file", o->file, "the file to read")->required()->type_name("FILE");
+    add_privacy(c, o->privacy, o->hwid_key_file);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     pack::tool tool("veltro-collect", "Receives the stub's analytics events and reports on them.", note);
     add_serve(tool);
     add_report(tool);
+    add_import(tool);
     return tool.main(argc, argv);
 }

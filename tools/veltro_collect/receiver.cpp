@@ -1,13 +1,12 @@
 #include "receiver.hpp"
 
 #include <httplib.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
 
 #include <stdexcept>
 
 #include "batch_writer.hpp"
 #include "event_record.hpp"
+#include "privacy.hpp"
 
 namespace qzr::collect {
 
@@ -22,21 +21,6 @@ std::string normalise_prefix(const std::string& prefix) {
     }
     if (p.find("//") != std::string::npos) throw std::invalid_argument("the path prefix has an empty segment");
     return p;
-}
-
-std::string keyed_hwid(const std::string& key, const std::string& hwid) {
-    unsigned char mac[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-              reinterpret_cast<const unsigned char*>(hwid.data()), hwid.size(), mac, &length))
-        throw std::runtime_error("HMAC-SHA256 failed");
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out += digits[mac[i] >> 4];
-        out += digits[mac[i] & 15];
-    }
-    return out;
 }
 
 struct receiver::impl {
@@ -64,8 +48,7 @@ struct receiver::impl {
         }
         event_record& r = parsed.record;
         r.received_ms = now_ms();
-        if (options.drop_cmdline) r.cmdline.reset();
-        if (!options.hwid_key.empty()) r.hwid = keyed_hwid(options.hwid_key, r.hwid);
+        apply(options.privacy, r);
         switch (writer.submit(std::move(r), options.store_wait)) {
             case batch_writer::outcome::stored:
                 ++stored;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "event_store.hpp"
+#include "privacy.hpp"
 
 namespace qzr::collect {
 
@@ -18,8 +19,7 @@ struct receiver_options {
     int port = 0;             // 0: any free port
     std::string prefix;       // put before /v4/receive/json/25, e.g. "/collect"
     std::size_t threads = 64; // connections served at once
-    bool drop_cmdline = false;
-    std::string hwid_key;     // when not empty, hwid is stored as HMAC-SHA256 under it
+    collect::privacy privacy;
     std::chrono::milliseconds store_wait{30000};
 };
 
@@ -39,10 +39,6 @@ struct receiver_counts {
 // "/collect/" and "collect" both give "/collect"; "" and "/" give "".
 // Refuses characters that have no place in a path prefix.
 std::string normalise_prefix(const std::string& prefix);
-
-// The hwid kept when a key is given: HMAC-SHA256 in 64 uppercase hex digits,
-// the shape of the hwid itself.
-std::string keyed_hwid(const std::string& key, const std::string& hwid);
 
 class receiver {
 public:
