@@ -53,6 +53,7 @@ struct session {
     std::int32_t code = 0;
     bool reboot = false;
     bool product_seen = false;
+    std::uint64_t events = 0;
     // From the latest event that names them.
     std::string os_version, architecture, language, sfx_version;
 };
@@ -128,10 +129,10 @@ report_data build_report(event_store& store, const report_request& request) {
     std::unordered_map<std::string, std::size_t> index;
     std::vector<session> sessions;
     store.scan({*since}, [&](const stored_event& e) {
-        ++report.events;
         auto [at, fresh] = index.try_emplace(e.session_id, sessions.size());
         if (fresh) sessions.push_back({.first_ms = e.received_ms});
         session& s = sessions[at->second];
+        ++s.events;
         s.highest = std::max(s.highest, rank_of(e.stage));
         if (e.stage == "sfx-running-veltro") s.master_started = true;
         if (e.stage == "sfx-finish" || e.stage == "sfx-fail") {
@@ -152,6 +153,7 @@ report_data build_report(event_store& store, const report_request& request) {
     for (const session& s : sessions) {
         if (request.product && !s.product_seen) continue;
         ++report.sessions;
+        report.events += s.events;
         const bool succeeded = s.ended == session::end::finished && s.code == 0;
         const bool failed = s.ended == session::end::failed;
         auto& f = report.funnel;

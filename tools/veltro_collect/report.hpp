@@ -59,7 +59,7 @@ struct report_data {
     std::string since;
     std::optional<std::string> product;
     std::string generated;  // ISO 8601, UTC
-    std::uint64_t events = 0;
+    std::uint64_t events = 0;    // of the sessions counted
     std::uint64_t sessions = 0;
     funnel_counts funnel;
     outcome_counts outcomes;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "report.hpp"
+#include "veltro_sfx_lib/run/sfx_exceptions.hpp"
 
 namespace qzr::collect {
 
@@ -46,7 +47,8 @@ std::string px(double value) {
 const char* const style =
     "body{font:14px/1.4 'DejaVu Sans',Arial,sans-serif;color:#1d2330;margin:24px 32px;max-width:1000px}"
     "h1{font-size:22px;margin:0 0 4px}h2{font-size:16px;margin:28px 0 8px;border-bottom:1px solid #d5dae3;"
-    "padding-bottom:4px}p.sub{color:#5b6475;margin:0 0 12px}table{border-collapse:collapse;margin:4px 0}"
+    "padding-bottom:4px}h3{font-size:14px;margin:12px 0 4px}p.sub{color:#5b6475;margin:0 0 12px}"
+    "table{border-collapse:collapse;margin:4px 0}"
     "td,th{padding:3px 10px 3px 0;text-align:left;vertical-align:middle}th{color:#5b6475;font-weight:normal}"
     "td.n{text-align:right;font-variant-numeric:tabular-nums}.grid{display:flex;flex-wrap:wrap;gap:8px 40px}"
     "svg text{font:12px 'DejaVu Sans',Arial,sans-serif;fill:#1d2330}";
@@ -57,6 +59,10 @@ std::string cell_bar(double share, const char* colour) {
     return "<svg width=\"160\" height=\"12\" role=\"img\"><rect width=\"160\" height=\"12\" fill=\"#eef1f6\"/>"
            "<rect width=\"" + px(w) + "\" height=\"12\" fill=\"" + colour + "\"/></svg>";
 }
+
+// Codes that mean the product was installed, drawn green like the funnel's
+// "finished with 0".
+bool installed(std::int32_t code) { return code == 0 || code == sfx::exceptions::restart_required_code; }
 
 std::string funnel_chart(const report_data& r) {
     const auto& f = r.funnel;
@@ -92,8 +98,11 @@ std::string funnel_chart(const report_data& r) {
 std::string days_chart(const report_data& r) {
     if (r.days.empty()) return "<p>No sessions.</p>";
     const int plot_h = 160, top = 20, bottom = 58, left = 40;
-    const int step = std::clamp(760 / static_cast<int>(r.days.size()), 6, 56);
-    const int bar = std::max(4, step * 2 / 3);
+    // However many days, the chart keeps to the page's width, and labels
+    // only as many days as fit side by side once turned.
+    const int step = std::clamp(760 / static_cast<int>(r.days.size()), 1, 56);
+    const int bar = std::max(1, step * 2 / 3);
+    const int label_every = (18 + step - 1) / step;
     const int width = left + step * static_cast<int>(r.days.size()) + 10;
     std::string svg = "<svg width=\"" + std::to_string(width) + "\" height=\"" + std::to_string(top + plot_h + bottom) +
                       "\" role=\"img\" aria-label=\"success rate per day\">";
@@ -103,7 +112,7 @@ std::string days_chart(const report_data& r) {
                std::to_string(y) + "\" y2=\"" + std::to_string(y) + "\" stroke=\"#d5dae3\"/>";
         svg += "<text x=\"0\" y=\"" + std::to_string(y + 4) + "\">" + std::to_string(pct) + "%</text>";
     }
-    int x = left + (step - bar) / 2;
+    int x = left + (step - bar) / 2, i = 0;
     for (const auto& d : r.days) {
         const double share = fraction(d.succeeded, d.sessions);
         const double h = plot_h * share;
@@ -114,8 +123,9 @@ std::string days_chart(const report_data& r) {
             svg += "<text x=\"" + std::to_string(x + bar / 2) + "\" y=\"" + px(top + plot_h - h - 4) +
                    "\" text-anchor=\"middle\">" + std::to_string(static_cast<int>(share * 100 + 0.5)) + "</text>";
         const int lx = x + bar / 2, ly = top + plot_h + 12;
-        svg += "<text x=\"" + std::to_string(lx) + "\" y=\"" + std::to_string(ly) + "\" text-anchor=\"end\" transform=\"rotate(-45 " +
-               std::to_string(lx) + " " + std::to_string(ly) + ")\">" + escape(d.date.substr(5)) + "</text>";
+        if (i++ % label_every == 0)
+            svg += "<text x=\"" + std::to_string(lx) + "\" y=\"" + std::to_string(ly) + "\" text-anchor=\"end\" transform=\"rotate(-45 " +
+                   std::to_string(lx) + " " + std::to_string(ly) + ")\">" + escape(d.date.substr(5)) + "</text>";
         x += step;
     }
     return svg + "</svg>";
@@ -140,7 +150,10 @@ std::string report_html(const report_data& r) {
         "<title>Installer report since " + escape(r.since) + "</title><style>" + style + "</style></head><body>\n";
     page += "<h1>Installer runs since " + escape(r.since) + "</h1>\n<p class=\"sub\">";
     page += r.product ? "Product " + escape(*r.product) : std::string("All products");
-    page += " · " + std::to_string(r.sessions) + " sessions from " + std::to_string(r.events) + " events · made " +
+    const auto counted = [](std::uint64_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    page += " · " + counted(r.sessions, "session", "sessions") + " from " + counted(r.events, "event", "events") + " · made " +
             escape(r.generated) + "</p>\n";
 
     page += "<h2>Funnel by session</h2>\n" + funnel_chart(r) + "\n";
@@ -158,7 +171,7 @@ std::string report_html(const report_data& r) {
         page += "<tr><td class=\"n\">" + std::to_string(c.code) + "</td><td>" +
                 (c.meaning.empty() ? std::string("the setup master's own code") : escape(c.meaning)) +
                 "</td><td class=\"n\">" + std::to_string(c.sessions) + "</td><td>" +
-                cell_bar(fraction(c.sessions, ended), c.code == 0 ? "#3a9d5d" : "#c8483b") + "</td></tr>";
+                cell_bar(fraction(c.sessions, ended), installed(c.code) ? "#3a9d5d" : "#c8483b") + "</td></tr>";
     page += "</table>\n";
 
     page += "<h2>Breakdowns</h2>\n<div class=\"grid\">";
