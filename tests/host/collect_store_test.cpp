@@ -163,6 +163,7 @@ TEST(CollectReport, CountsEachSessionOnceAndEscapesWhatEventsSay) {
 
     const auto only = collect::build_report(*store, {"2026-12-09", "<script>alert(1)</script>", day2});
     EXPECT_EQ(only.sessions, 1u);
+    EXPECT_EQ(only.events, 1u);  // the events of the sessions counted, not all read
     const std::string page = collect::report_html(only);
     EXPECT_NE(page.find("Product &lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);
@@ -194,7 +195,7 @@ TEST(CollectReceiver, AnswersEachPostAndCountsEveryRefusal) {
     const auto stats = client.Get("/collect/stats");
     EXPECT_EQ(stats->body,
               "{\"stored\":2,\"refused\":5,\"not_json\":1,\"wrong_shape\":1,\"too_large\":1,\"not_found\":2,"
-              "\"unavailable\":0}\n");
+              "\"malformed\":0,\"unavailable\":0,\"failed\":0}\n");
     receiver.stop();
     server.join();
     EXPECT_EQ(store->count(), 1u);

@@ -17,16 +17,21 @@ batch_writer::~batch_writer() {
 }
 
 batch_writer::outcome batch_writer::submit(event_record record, std::chrono::milliseconds wait) {
-    std::unique_lock lock(mutex_);
-    if (stopping_) return outcome::unavailable;
-    if (pending_.empty() || pending_.back()->rows.size() >= max_batch_) pending_.push_back(std::make_shared<batch>());
-    const std::shared_ptr<batch> mine = pending_.back();
-    mine->rows.push_back(std::move(record));
-    lock.unlock();
-    work_.notify_one();
-    lock.lock();
-    if (!done_.wait_for(lock, wait, [&] { return mine->done; })) return outcome::timed_out;
-    return mine->stored ? outcome::stored : outcome::unavailable;
+    std::shared_future<bool> stored;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return outcome::unavailable;
+        if (pending_.empty() || pending_.back()->rows.size() >= max_batch_)
+            pending_.push_back(std::make_shared<batch>());
+        batch& mine = *pending_.back();
+        mine.rows.push_back(std::move(record));
+        // The writer waits only while nothing is pending: only the first
+        // event after that needs to wake it.
+        if (pending_.size() == 1 && mine.rows.size() == 1) work_.notify_one();
+        stored = mine.result;
+    }
+    if (stored.wait_for(wait) != std::future_status::ready) return outcome::timed_out;
+    return stored.get() ? outcome::stored : outcome::unavailable;
 }
 
 void batch_writer::write_loop() {
@@ -48,10 +53,8 @@ void batch_writer::write_loop() {
             if (!failing_) std::cerr << "veltro-collect: events refused with 503: " << e.what() << "\n";
             failing_ = true;
         }
+        next->stored.set_value(stored);
         lock.lock();
-        next->done = true;
-        next->stored = stored;
-        done_.notify_all();
     }
 }
 

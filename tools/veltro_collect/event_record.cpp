@@ -25,9 +25,21 @@ struct refused {
     throw refused{std::string(where) + ": " + std::string(what)};
 }
 
+// A key named twice is refused: the parser would give the first value, and
+// another reader of the same body (a proxy, a log) may well take the last.
 element member(element object, const char* where, const char* key) {
+    simdjson::dom::object fields;
+    if (object.get_object().get(fields) != simdjson::SUCCESS) refuse(where, "not an object");
+    const std::string_view wanted(key);
     element value;
-    if (object[key].get(value) != simdjson::SUCCESS) refuse(where, std::string("no \"") + key + "\"");
+    bool found = false;
+    for (const simdjson::dom::key_value_pair field : fields) {
+        if (field.key != wanted) continue;
+        if (found) refuse(where, std::string("\"") + key + "\" is there twice");
+        value = field.value;
+        found = true;
+    }
+    if (!found) refuse(where, std::string("no \"") + key + "\"");
     return value;
 }
 

@@ -97,7 +97,8 @@ int serve_command(serve_request& request) {
     }  // the receiver's writer stores what it was handed before this
     std::cout << "stored " << counts.stored << ", refused " << counts.refused() << " (not JSON " << counts.not_json
               << ", not an event " << counts.wrong_shape << ", too large " << counts.too_large << ", wrong path "
-              << counts.not_found << ", store unavailable " << counts.unavailable << ")" << std::endl;
+              << counts.not_found << ", unreadable request " << counts.malformed << ", store unavailable "
+              << counts.unavailable << ", failed " << counts.failed << ")" << std::endl;
     return pack::exit_success;
 }
 

@@ -1,7 +1,10 @@
 #include "receiver.hpp"
 
 #include <httplib.h>
+#include <strings.h>
+#include <sys/socket.h>
 
+#include <memory>
 #include <stdexcept>
 
 #include "batch_writer.hpp"
@@ -23,6 +26,31 @@ std::string normalise_prefix(const std::string& prefix) {
     return p;
 }
 
+void configure_server(httplib::Server& server, std::size_t threads) {
+    if (threads == 0) threads = 1;
+    // The library listens with room for 5 connections not yet accepted. A
+    // burst of new ones (every stub opens its own) overflows that, and each
+    // connection dropped waits a second or more for its handshake to be
+    // sent again. So the listening socket is noted when it is made, and its
+    // queue widened when the server starts, before it accepts anything.
+    auto listening = std::make_shared<socket_t>(INVALID_SOCKET);
+    server.set_socket_options([listening](socket_t sock) {
+        httplib::default_socket_options(sock);
+        *listening = sock;
+    });
+    server.new_task_queue = [threads, listening] {
+        if (*listening != INVALID_SOCKET) ::listen(*listening, SOMAXCONN);
+        return new httplib::ThreadPool(threads);
+    };
+    server.set_payload_max_length(max_event_body);
+    server.set_keep_alive_max_count(1000);
+    // Headers and body go out in two writes: without this, a delayed ACK of
+    // the first holds the second back for tens of milliseconds.
+    server.set_tcp_nodelay(true);
+    server.set_read_timeout(10, 0);
+    server.set_write_timeout(10, 0);
+}
+
 struct receiver::impl {
     impl(event_store& store, receiver_options o) : options(std::move(o)), writer(store) {
         options.prefix = normalise_prefix(options.prefix);
@@ -32,6 +60,9 @@ struct receiver::impl {
     batch_writer writer;
     httplib::Server server;
     std::atomic<std::uint64_t> stored{0}, not_json{0}, wrong_shape{0}, too_large{0}, not_found{0}, unavailable{0};
+    // Every other 4xx answer, ours (a refused document) or the library's (a
+    // request it could not read).
+    std::atomic<std::uint64_t> client_errors{0}, server_errors{0};
 
     static std::int64_t now_ms() {
         using namespace std::chrono;
@@ -64,12 +95,17 @@ struct receiver::impl {
         }
     }
 
-    // Answers the server library gives without a handler of ours.
-    void count_other(const httplib::Response& response) {
+    // Every answer, also those the server library gives without a handler
+    // of ours.
+    void count_answer(const httplib::Response& response) {
         if (response.status == 413)
             ++too_large;
         else if (response.status == 404 || response.status == 405)
             ++not_found;
+        else if (response.status >= 400 && response.status < 500)
+            ++client_errors;
+        else if (response.status >= 500 && response.status != 503)
+            ++server_errors;
     }
 
     receiver_counts counts() const {
@@ -80,6 +116,10 @@ struct receiver::impl {
         c.too_large = too_large;
         c.not_found = not_found;
         c.unavailable = unavailable;
+        const std::uint64_t ours = c.not_json + c.wrong_shape;
+        const std::uint64_t all = client_errors;
+        c.malformed = all > ours ? all - ours : 0;
+        c.failed = server_errors;
         return c;
     }
 };
@@ -88,18 +128,23 @@ receiver::receiver(event_store& store, receiver_options options)
     : impl_(std::make_unique<impl>(store, std::move(options))) {
     impl& self = *impl_;
     httplib::Server& s = self.server;
-    const std::size_t threads = self.options.threads ? self.options.threads : 1;
-    s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    s.set_payload_max_length(max_event_body);
-    s.set_keep_alive_max_count(1000);
-    s.set_read_timeout(10, 0);
-    s.set_write_timeout(10, 0);
+    configure_server(s, self.options.threads);
+    // A POST with neither a length nor chunks has no body by HTTP's rules,
+    // but the server library would read one up to the peer's close (and
+    // store it): it is refused before that.
+    s.set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
+        if (request.method != "POST" || request.has_header("Content-Length") ||
+            strcasecmp(request.get_header_value("Transfer-Encoding").c_str(), "chunked") == 0)
+            return httplib::Server::HandlerResponse::Unhandled;
+        response.status = 411;
+        return httplib::Server::HandlerResponse::Handled;
+    });
     s.Post(self.options.prefix + event_path,
            [&self](const httplib::Request& request, httplib::Response& response) { self.receive(request, response); });
     s.Get(self.options.prefix + "/stats", [this](const httplib::Request&, httplib::Response& response) {
         response.set_content(counts_json(), "application/json");
     });
-    s.set_logger([&self](const httplib::Request&, const httplib::Response& response) { self.count_other(response); });
+    s.set_logger([&self](const httplib::Request&, const httplib::Response& response) { self.count_answer(response); });
 }
 
 receiver::~receiver() = default;
@@ -127,7 +172,8 @@ std::string receiver::counts_json() const {
     return "{\"stored\":" + std::to_string(c.stored) + ",\"refused\":" + std::to_string(c.refused()) +
            ",\"not_json\":" + std::to_string(c.not_json) + ",\"wrong_shape\":" + std::to_string(c.wrong_shape) +
            ",\"too_large\":" + std::to_string(c.too_large) + ",\"not_found\":" + std::to_string(c.not_found) +
-           ",\"unavailable\":" + std::to_string(c.unavailable) + "}\n";
+           ",\"malformed\":" + std::to_string(c.malformed) + ",\"unavailable\":" + std::to_string(c.unavailable) +
+           ",\"failed\":" + std::to_string(c.failed) + "}\n";
 }
 
 }  // namespace qzr::collect

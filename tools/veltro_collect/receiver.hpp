@@ -12,6 +12,10 @@
 #include "event_store.hpp"
 #include "privacy.hpp"
 
+namespace httplib {
+class Server;
+}
+
 namespace qzr::collect {
 
 struct receiver_options {
@@ -32,13 +36,21 @@ struct receiver_counts {
     std::uint64_t wrong_shape = 0;
     std::uint64_t too_large = 0;
     std::uint64_t not_found = 0;    // another path or method
+    std::uint64_t malformed = 0;    // a request the server library could not read (400 and other 4xx)
     std::uint64_t unavailable = 0;  // 503: the store could not take the event
-    std::uint64_t refused() const { return not_json + wrong_shape + too_large + not_found + unavailable; }
+    std::uint64_t failed = 0;       // any other 5xx
+    std::uint64_t refused() const {
+        return not_json + wrong_shape + too_large + not_found + malformed + unavailable + failed;
+    }
 };
 
 // "/collect/" and "collect" both give "/collect"; "" and "/" give "".
 // Refuses characters that have no place in a path prefix.
 std::string normalise_prefix(const std::string& prefix);
+
+// The server settings of the receiver: its thread pool, keep-alive, time-outs
+// and body limit (the load benchmark's baseline takes the same).
+void configure_server(httplib::Server& server, std::size_t threads);
 
 class receiver {
 public:
