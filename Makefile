@@ -4,7 +4,7 @@
 #               (and the PE32 runs, when the emulated guests have been made)
 #   make test-pe32  the shipped PE32 stub in the emulated guests (makes them
 #               first, once: scripts/pe32-guest)
-.PHONY: all bootstrap build native win32 win64 fuzz demo test test-pe32 bench bench-install bench-download bench-install-online bench-memory bench-splash screenshots clean
+.PHONY: all bootstrap build native win32 win64 fuzz demo test test-pe32 bench bench-install bench-download bench-install-online bench-memory bench-splash bench-collect screenshots clean
 
 JOBS ?= $(shell nproc)
 
@@ -49,6 +49,9 @@ bench-memory:
 
 bench-splash:
 	@scripts/bench-splash
+
+bench-collect:
+	@scripts/bench-collect
 
 screenshots:
 	@scripts/screenshots
