@@ -67,6 +67,7 @@ TEST(CollectEvent, WhatTheStubNeverWritesIsRefused) {
         {"two records", "\"record\":[{", "\"record\":[{},{", refusal::wrong_shape},
         {"other event type", "\"type\":25", "\"type\":26", refusal::wrong_shape},
         {"type as text", "\"type\":25", "\"type\":\"25\"", refusal::wrong_shape},
+        {"a key twice", "\"type\":25", "\"type\":25,\"type\":25", refusal::wrong_shape},
         {"time as a fraction", "\"time\":1796755000000", "\"time\":1796755000000.5", refusal::wrong_shape},
         {"negative memory", "\"memory\":16384", "\"memory\":-1", refusal::wrong_shape},
         {"no hwid", "\"hwid\"", "\"hw_id\"", refusal::wrong_shape},
